@@ -56,7 +56,8 @@ def plot(path: str, years, co2, grid, bands) -> bool:
     figure, axis = plt.subplots(figsize=(9, 5))
     axis.scatter(years, co2, s=2, color="0.6", label="weekly CO2")
     for (label, (mean, lo, hi)), colour in zip(bands.items(), ["tab:blue", "tab:red"]):
-        axis.plot(grid, mean, color=colour, label=f"{label} smooth")
+        style = "-" if label == "Gaussian" else "--"
+        axis.plot(grid, mean, style, color=colour, label=f"{label} smooth")
         axis.fill_between(grid, lo, hi, color=colour, alpha=0.25, label=f"{label} 95% interval")
     axis.set_xlabel("year")
     axis.set_ylabel("CO2 (ppm)")

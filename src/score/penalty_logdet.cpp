@@ -181,14 +181,15 @@ void PenaltyLogDet::evaluate_group(const Group& group, const Vector& rho, Value&
   basis << lead.range_basis, lead.null_basis;
 
   // The rest of the group, expressed in the dominant member's eigenbasis.
-  RowMatrix rest = RowMatrix::Zero(q, q);
+  std::vector<RowMatrix> rotated(group.members.size());
+  RowMatrix rest_rotated = RowMatrix::Zero(q, q);
   for (std::size_t a = 0; a < group.members.size(); ++a) {
     if (a != dominant) {
       const Member& member = group.members[a];
-      rest += std::exp(rho(static_cast<Eigen::Index>(member.index))) * member.restricted;
+      rotated[a] = basis.transpose() * member.restricted * basis;
+      rest_rotated += std::exp(rho(static_cast<Eigen::Index>(member.index))) * rotated[a];
     }
   }
-  const RowMatrix rest_rotated = basis.transpose() * rest * basis;
   RowMatrix b11 = rest_rotated.topLeftCorner(r, r);
   b11.diagonal() += lead_lambda * lead.range_values;
   const RowMatrix b12 = rest_rotated.topRightCorner(r, q - r);
@@ -227,10 +228,17 @@ void PenaltyLogDet::evaluate_group(const Group& group, const Vector& rho, Value&
   g_inverse.topRightCorner(r, q - r) = -coupling;
   g_inverse.bottomLeftCorner(q - r, r) = -coupling.transpose();
   g_inverse.bottomRightCorner(q - r, q - r) = schur_pinv.inverse;
-  const RowMatrix g_original = basis * g_inverse * basis.transpose();
-  for (const Member& member : group.members) {
+  // Traces in the rotated basis. The dominant member is exactly diag(D*, 0) there; taking
+  // it through the original coordinates would mix its rounding into the weak directions,
+  // where G̃ is as large as 1/λ of the weakest member.
+  for (std::size_t a = 0; a < group.members.size(); ++a) {
+    const Member& member = group.members[a];
     const auto j = static_cast<Eigen::Index>(member.index);
-    value.derivative(j) = std::exp(rho(j)) * g_original.cwiseProduct(member.restricted).sum();
+    const double trace =
+        a == dominant
+            ? g_inverse.diagonal().head(r).dot(lead.range_values)
+            : g_inverse.cwiseProduct(rotated[a]).sum();
+    value.derivative(j) = std::exp(rho(j)) * trace;
   }
 }
 
