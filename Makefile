@@ -57,8 +57,17 @@ test: setup test-cpp test-python
 demo: setup install
 	$(PYTHON) -m krelm demo
 
-bench: setup install
-	$(PYTHON) benchmarks/run_benchmarks.py
+# The benchmarks need the work counters, which only a separate benchmark build exposes.
+BENCH_BUILD := build/bench
+bench: setup
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRELM_BUILD_PYTHON=ON \
+	  -DKRELM_BUILD_TESTS=OFF -DKRELM_BENCHMARK_HOOKS=ON \
+	  -Dpybind11_DIR=$$($(PYTHON) -m pybind11 --cmakedir)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target _krelm_native
+	rm -rf $(BENCH_BUILD)/stage && mkdir -p $(BENCH_BUILD)/stage/krelm
+	cp -r python/krelm/. $(BENCH_BUILD)/stage/krelm/
+	cp $(BENCH_BUILD)/_krelm_native*.so $(BENCH_BUILD)/stage/krelm/
+	PYTHONPATH=$(BENCH_BUILD)/stage $(PYTHON) benchmarks/run_benchmarks.py $(BENCH_ARGS)
 
 # Core and C++ tests under AddressSanitizer and UBSan (the extension is not built: it
 # would need the sanitizer runtime preloaded into Python).

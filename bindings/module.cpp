@@ -1,4 +1,5 @@
 // Module initialisation: registers FittedGam, fit and fit_additive, in that order.
+#include "benchmark_hooks.hpp"
 #include "errors.hpp"
 #include "fit_additive_entry.hpp"
 #include "fit_drivers.hpp"
@@ -22,4 +23,5 @@ PYBIND11_MODULE(_krelm_native, module) {
     all_names.append(name);
   }
   module.attr("__all__") = all_names;
+  kb::bind_benchmark_hooks(module);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,12 @@ RowMatrix CrBasis::penalty() const {
 }
 
 Expected<CrBasis> place_knots(const VectorRef& values, std::size_t k) {
+  // Sizes are handed to BLAS and LAPACK as int; a larger basis could never be allocated.
+  if (k > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return std::unexpected(invalid_parameter("CR spline needs k ≤ " +
+                                             std::to_string(std::numeric_limits<int>::max()) +
+                                             " (got " + std::to_string(k) + ")"));
+  }
   const std::vector<double> distinct = distinct_sorted_values(values);
   Vector knots = distinct.size() < k ? evenly_spaced_knots(distinct, k)
                                      : quantile_knots(distinct, k);

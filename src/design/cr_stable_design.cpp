@@ -37,7 +37,8 @@ Expected<CrStableTerm> build_cr_stable_term(const MatrixRef& x, std::size_t col,
   if (!term) {
     return std::unexpected(std::move(term.error()));
   }
-  auto reparam = StableReparam::create(term->penalty, static_cast<std::size_t>(term->centring.cols()));
+  const auto m = static_cast<std::size_t>(term->centring.cols());
+  auto reparam = StableReparam::create(term->penalty, m);
   if (!reparam) {
     return std::unexpected(std::move(reparam.error()));
   }

@@ -20,7 +20,10 @@ struct Overloaded : Ts... {
 };
 
 std::string shape_text(Eigen::Index rows, Eigen::Index cols) {
-  return "(" + std::to_string(rows) + ", " + std::to_string(cols) + ")";
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on a chain of operator+ here.
+  std::string text = "(";
+  text.append(std::to_string(rows)).append(", ").append(std::to_string(cols)).append(")");
+  return text;
 }
 
 KrelmError rows_mismatch(const std::string& what, Eigen::Index expected, Eigen::Index got) {

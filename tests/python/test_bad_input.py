@@ -151,3 +151,10 @@ def test_non_finite_covariate_is_refused_before_the_design():
 def test_other_families_parameters_are_ignored(data):
     x, y = data
     assert fit("gaussian", x, y, theta=-5, r=1, k=5).converged
+
+
+@pytest.mark.parametrize("k", [2**31, 2**63 + 5, 2**64 - 1])
+def test_huge_basis_sizes_are_refused(k, data):
+    x, y = data
+    with pytest.raises(ValueError, match=r"^CR spline needs k ≤ 2147483647 \(got \d+\)$"):
+        fit("gaussian", x, y, k=k)

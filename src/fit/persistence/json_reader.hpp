@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace krelm {
 
@@ -33,7 +34,8 @@ class JsonReader {
   /// the stack of a recursive decoder either.
   static constexpr std::size_t max_depth = 128;
 
-  /// A saved place to come back to after looking ahead inside a value.
+  /// A saved place to come back to after looking ahead inside a value. Valid while the
+  /// containers open at the mark stay open.
   struct Mark {
     std::size_t position = 0;
     std::size_t depth = 0;

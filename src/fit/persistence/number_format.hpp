@@ -17,15 +17,16 @@ namespace krelm {
 /// appends "null".
 void append_json_float(std::string& out, double x);
 
-/// The float64 nearest to the decimal value of a JSON number token (correctly rounded, so
-/// every value written by append_json_float reads back bit for bit). A magnitude below the
-/// smallest subnormal reads as a signed zero. Error detail: "number out of range" when the
-/// magnitude exceeds the largest finite double.
+/// The float64 nearest to the decimal value of a number token that the reader has already
+/// checked against the JSON grammar. Correctly rounded, so every value written by
+/// append_json_float reads back bit for bit. A magnitude below the smallest subnormal reads
+/// as a signed zero. `position` places the errors. Error detail: "number out of range" when
+/// the magnitude exceeds the largest finite double.
 [[nodiscard]] JsonResult<double> parse_json_float(std::string_view token, std::size_t position);
 
-/// A JSON number token read into an unsigned 64-bit field: plain decimal digits only. Error
-/// details: a sign, fraction or exponent is refused as the wrong type or value; more than
-/// 2^64 − 1 is "number out of range".
+/// A grammar-checked number token read into an unsigned 64-bit field: plain decimal digits
+/// only. `position` places the errors. Error details: a sign, fraction or exponent is refused
+/// as the wrong type or value; more than 2^64 − 1 is "number out of range".
 [[nodiscard]] JsonResult<std::uint64_t> parse_json_unsigned(std::string_view token,
                                                             std::size_t position);
 

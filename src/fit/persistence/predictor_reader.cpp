@@ -108,10 +108,12 @@ JsonResult<Payload> read_payload(JsonReader& reader,
   return payload;
 }
 
+// Field lists in declaration order; the enums below name their indices.
 constexpr std::array<std::string_view, 2> cr_fields = {"knots", "centring"};
+enum CrField : std::size_t { CrKnots, CrCentring };
 
 JsonResult<void> read_cr_field(JsonReader& reader, std::size_t field, CrPredictor& cr) {
-  if (field == 0) {
+  if (field == CrKnots) {
     return store_into(read_vector_object(reader), cr.knots);
   }
   return store_into(read_matrix_object(reader), cr.centring);
@@ -124,20 +126,23 @@ JsonResult<void> read_re_field(JsonReader& reader, std::size_t /*field*/, RePred
 }
 
 constexpr std::array<std::string_view, 3> cr_stable_fields = {"knots", "centring", "reparam_v"};
+enum CrStableField : std::size_t { StableKnots, StableCentring, StableReparamV };
 
 JsonResult<void> read_cr_stable_field(JsonReader& reader, std::size_t field,
                                       CrStablePredictor& stable) {
   switch (field) {
-    case 0:
+    case StableKnots:
       return store_into(read_vector_object(reader), stable.knots);
-    case 1:
+    case StableCentring:
       return store_into(read_matrix_object(reader), stable.centring);
     default:
       return store_into(read_matrix_object(reader), stable.reparam_v);
   }
 }
 
-JsonResult<std::pair<std::uint64_t, std::uint64_t>> read_column_range(JsonReader& reader) {
+using ColumnRange = std::pair<std::uint64_t, std::uint64_t>;
+
+JsonResult<ColumnRange> read_column_range(JsonReader& reader) {
   auto bounds = read_json_array<std::uint64_t>(reader, "a pair [first, last_exclusive]",
                                                read_unsigned);
   if (!bounds) {
@@ -147,28 +152,32 @@ JsonResult<std::pair<std::uint64_t, std::uint64_t>> read_column_range(JsonReader
     return std::unexpected(reader.error_here("invalid length " + std::to_string(bounds->size()) +
                                              ", expected a pair [first, last_exclusive]"));
   }
-  return std::pair((*bounds)[0], (*bounds)[1]);
+  return ColumnRange((*bounds)[0], (*bounds)[1]);
 }
 
 constexpr std::array<std::string_view, 3> additive_fields = {"term_predictors", "cols_used",
                                                              "term_col_ranges"};
+enum AdditiveField : std::size_t { AdditiveTerms, AdditiveColsUsed, AdditiveColRanges };
 
 JsonResult<void> read_additive_field(JsonReader& reader, std::size_t field,
                                      AdditivePredictor& additive) {
   switch (field) {
-    case 0:
+    case AdditiveTerms: {
       // Recursion here is bounded: each level opens an object and an array, and the reader
       // refuses to open more than its depth cap.
-      return store_into(read_json_array<Predictor>(reader, "a sequence of predictors", read_predictor),
-                   additive.term_predictors);
-    case 1:
-      return store_into(read_json_array<std::vector<std::uint64_t>>(
-                       reader, "a sequence of column lists", read_unsigned_list),
-                   additive.cols_used);
-    default:
-      return store_into(read_json_array<std::pair<std::uint64_t, std::uint64_t>>(
-                       reader, "a sequence of column ranges", read_column_range),
-                   additive.term_col_ranges);
+      auto terms = read_json_array<Predictor>(reader, "a sequence of predictors", read_predictor);
+      return store_into(std::move(terms), additive.term_predictors);
+    }
+    case AdditiveColsUsed: {
+      auto columns = read_json_array<std::vector<std::uint64_t>>(
+          reader, "a sequence of column lists", read_unsigned_list);
+      return store_into(std::move(columns), additive.cols_used);
+    }
+    default: {
+      auto ranges = read_json_array<ColumnRange>(reader, "a sequence of column ranges",
+                                                 read_column_range);
+      return store_into(std::move(ranges), additive.term_col_ranges);
+    }
   }
 }
 
@@ -185,25 +194,36 @@ JsonResult<void> read_margin_basis(JsonReader& reader) {
 
 constexpr std::array<std::string_view, 9> tensor_fields = {
     "col_a", "col_b", "bs_a", "bs_b", "knots_a", "knots_b", "xp_a", "xp_b", "centring"};
+enum TensorField : std::size_t {
+  TensorColA,
+  TensorColB,
+  TensorBsA,
+  TensorBsB,
+  TensorKnotsA,
+  TensorKnotsB,
+  TensorXpA,
+  TensorXpB,
+  TensorCentring,
+};
 
 JsonResult<void> read_tensor_field(JsonReader& reader, std::size_t field,
                                    TensorPredictor& tensor) {
   switch (field) {
-    case 0:
+    case TensorColA:
       return store_into(read_unsigned(reader), tensor.col_a);
-    case 1:
+    case TensorColB:
       return store_into(read_unsigned(reader), tensor.col_b);
-    case 2:
-    case 3:
+    case TensorBsA:
+    case TensorBsB:
       // The cubic regression spline is the only margin kind, so there is nothing to store.
       return read_margin_basis(reader);
-    case 4:
+    case TensorKnotsA:
       return store_into(read_vector_object(reader), tensor.knots_a);
-    case 5:
+    case TensorKnotsB:
       return store_into(read_vector_object(reader), tensor.knots_b);
-    case 6:
+    case TensorXpA:
       return store_into(read_matrix_object(reader), tensor.xp_a);
-    case 7:
+    case TensorXpB:
       return store_into(read_matrix_object(reader), tensor.xp_b);
     default:
       return store_into(read_matrix_object(reader), tensor.centring);

@@ -60,7 +60,8 @@ TEST(ReIndicator, UnseenValuesGiveZeroRows) {
   EXPECT_EQ(re_indicator(levels, values.col(0)), expected);
   // −0.0 finds a stored 0.0 level.
   const Vector with_zero = (Vector(2) << 0.0, 1.0).finished();
-  EXPECT_EQ(re_indicator(with_zero, column_of({-0.0}).col(0)), (RowMatrix(1, 2) << 1, 0).finished());
+  EXPECT_EQ(re_indicator(with_zero, column_of({-0.0}).col(0)),
+            (RowMatrix(1, 2) << 1, 0).finished());
 }
 
 TEST(ReDesign, RefusesAnEmptyColumn) {

@@ -57,6 +57,44 @@ TEST(TensorTerm, ShapesCentringAndPredictor) {
   EXPECT_EQ((term->basis - centred).cwiseAbs().maxCoeff(), 0.0);
 }
 
+// Oracle: the expanded penalties written entry by entry from the product index
+// j = i_a·k_b + i_b, with margins rescaled by an independent eigen-decomposition.
+TEST(TensorTerm, PenaltiesAreRescaledMarginsExpandedOverTheProductIndex) {
+  const RowMatrix x = seeded_covariates(80, 2, 41, 0.0, 50.0);
+  constexpr Eigen::Index k_a = 5;
+  constexpr Eigen::Index k_b = 4;
+  const auto term = build_tensor_term(x, 0, 1, k_a, k_b);
+  ASSERT_TRUE(term.has_value());
+  const auto margin_a = CrBasis::from_knots(term->predictor.knots_a);
+  const auto margin_b = CrBasis::from_knots(term->predictor.knots_b);
+  ASSERT_TRUE(margin_a.has_value());
+  ASSERT_TRUE(margin_b.has_value());
+  const RowMatrix raw_a = margin_a->penalty();
+  const RowMatrix raw_b = margin_b->penalty();
+  const RowMatrix s_a = raw_a / largest_eigenvalue(raw_a);
+  const RowMatrix s_b = raw_b / largest_eigenvalue(raw_b);
+  RowMatrix expanded_a = RowMatrix::Zero(k_a * k_b, k_a * k_b);
+  RowMatrix expanded_b = RowMatrix::Zero(k_a * k_b, k_a * k_b);
+  for (Eigen::Index i_a = 0; i_a < k_a; ++i_a) {
+    for (Eigen::Index i_b = 0; i_b < k_b; ++i_b) {
+      for (Eigen::Index other_a = 0; other_a < k_a; ++other_a) {
+        expanded_a(i_a * k_b + i_b, other_a * k_b + i_b) = s_a(i_a, other_a);
+      }
+      for (Eigen::Index other_b = 0; other_b < k_b; ++other_b) {
+        expanded_b(i_a * k_b + i_b, i_a * k_b + other_b) = s_b(i_b, other_b);
+      }
+    }
+  }
+  // Before centring each penalty's largest eigenvalue is 1, whatever the covariate units.
+  EXPECT_NEAR(largest_eigenvalue(expanded_a), 1.0, 1e-13);
+  EXPECT_NEAR(largest_eigenvalue(expanded_b), 1.0, 1e-13);
+  const RowMatrix& z = term->predictor.centring;
+  const RowMatrix centred_a = z.transpose() * expanded_a * z;
+  const RowMatrix centred_b = z.transpose() * expanded_b * z;
+  EXPECT_LT((term->penalty_a - centred_a).cwiseAbs().maxCoeff(), 1e-14);
+  EXPECT_LT((term->penalty_b - centred_b).cwiseAbs().maxCoeff(), 1e-14);
+}
+
 TEST(RowTensorProduct, MarginAIsTheSlowIndexAndRowsSumToOne) {
   RowMatrix a(2, 2);
   a << 1.0, 2.0, 3.0, 4.0;
@@ -71,7 +109,8 @@ TEST(RowTensorProduct, MarginAIsTheSlowIndexAndRowsSumToOne) {
   const Vector knots = (Vector(4) << 0.0, 0.3, 0.6, 1.0).finished();
   const auto basis = CrBasis::from_knots(knots);
   ASSERT_TRUE(basis.has_value());
-  const RowMatrix product = row_tensor_product(basis->evaluate(x.col(0)), basis->evaluate(x.col(1)));
+  const RowMatrix product =
+      row_tensor_product(basis->evaluate(x.col(0)), basis->evaluate(x.col(1)));
   EXPECT_LT((product.rowwise().sum().array() - 1.0).abs().maxCoeff(), 1e-12);
 }
 

@@ -268,7 +268,8 @@ std::vector<std::string> donor_bodies() {
   std::mt19937_64 rng(5);
   std::vector<FittedGam> fits = {testing::sample_cr_fit(), testing::sample_re_fit(),
                                  testing::sample_cr_stable_fit(), testing::sample_additive_fit()};
-  fits.push_back(testing::sample_fit(rng, Predictor{testing::sample_tensor(rng, 1, 0, 3, 3)}, 9, 2));
+  Predictor tensor{testing::sample_tensor(rng, 1, 0, 3, 3)};
+  fits.push_back(testing::sample_fit(rng, std::move(tensor), 9, 2));
   std::vector<std::string> bodies;
   for (const FittedGam& fit : fits) {
     bodies.push_back(serialize_fit(fit).value().substr(17));

@@ -112,7 +112,8 @@ std::vector<ErrorCase> document_cases() {
   const std::size_t d = small_body.size();
 
   add_body("empty object", "{}", 2, "missing field `beta`");
-  add_body("a string is no record", R"("fit")", 1, "invalid type: string, expected struct FittedGam");
+  add_body("a string is no record", R"("fit")", 1,
+           "invalid type: string, expected struct FittedGam");
   add_body("trailing characters inside the body", small_body + " x", d + 2, "trailing characters");
   add_body("a second document", small_body + "{}", d + 1, "trailing characters");
   add_body("body cut inside the document", small_body.substr(0, 40), 40,

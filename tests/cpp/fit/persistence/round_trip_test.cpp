@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "body_text.hpp"
+#include "design/predictor.hpp"
 #include "fit/persistence/frame.hpp"
 #include "sample_fits.hpp"
 
@@ -56,6 +57,13 @@ TEST(PersistenceRoundTrip, EveryPredictorKindReadsBackToTheSameBytes) {
     EXPECT_EQ(loaded->n, fit.n);
     EXPECT_EQ(loaded->converged, fit.converged);
     EXPECT_EQ(loaded->link_kind, fit.link_kind);
+    // Predictions after a reload are identical to the last bit.
+    const RowMatrix x{{0.1, 0.2, 0.3, 0.4}, {0.9, 0.5, 0.7, 2.0}, {-1.0, 1.0, 0.0, 3.0}};
+    const auto before = rebuild(fit.predictor, x);
+    const auto after = rebuild(loaded->predictor, x);
+    ASSERT_TRUE(before.has_value() && after.has_value());
+    ASSERT_EQ(after->cols(), fit.beta.size());
+    EXPECT_TRUE(same_bits(before->data(), after->data(), before->size()));
   }
 }
 
