@@ -3,7 +3,7 @@
 # and rebuild incrementally.
 
 PYTHON ?= python3
-APT_PACKAGES := build-essential cmake libeigen3-dev libopenblas-dev libgtest-dev
+APT_PACKAGES := build-essential cmake ninja-build ccache libeigen3-dev libopenblas-dev libgtest-dev
 PIP_PACKAGES := numpy scipy pytest scikit-build-core pybind11 ninja statsmodels matplotlib
 JOBS ?= $(shell nproc)
 CPP_BUILD := build/cpp
@@ -36,14 +36,20 @@ SOURCES := $(shell find src bindings python -type f \( -name '*.cpp' -o -name '*
 install: $(STAMP)/install
 $(STAMP)/install: $(SOURCES) | $(STAMP)/pip
 	$(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation \
-	  -Ccmake.build-type=Release -Cbuild.tool-args=-j$(JOBS) .
+	  -Ccmake.build-type=Release -Cbuild.tool-args=-j$(JOBS) \
+	  -Ccmake.define.KRELM_WERROR=$(WERROR) $(LAUNCHER_DEFINE_PIP) .
 	@touch $@
 
 $(CPP_BUILD)/build.ninja: CMakeLists.txt | $(STAMP)/apt
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	  -DKRELM_BUILD_TESTS=ON -DKRELM_BUILD_PYTHON=OFF -DKRELM_WERROR=$(WERROR)
+	  -DKRELM_BUILD_TESTS=ON -DKRELM_BUILD_PYTHON=OFF -DKRELM_WERROR=$(WERROR) $(LAUNCHER_DEFINE)
 
 WERROR ?= OFF
+# ccache lets the extension build reuse the core objects of the C++ test build. Looked up
+# when a recipe runs, after the system packages are installed.
+LAUNCHER_DEFINE = $$(command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+LAUNCHER_DEFINE_PIP = $$(command -v ccache >/dev/null && \
+  echo -Ccmake.define.CMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 test-cpp: $(CPP_BUILD)/build.ninja | $(STAMP)/pip
 	cmake --build $(CPP_BUILD) -j $(JOBS)

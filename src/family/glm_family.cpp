@@ -286,6 +286,20 @@ bool deviance_terms_finite(const PirlsFamily& family, const Vector& y, const Vec
   });
 }
 
+CheckedDeviance checked_deviance(const PirlsFamily& family, const Vector& y, const Vector& eta,
+                                 const Vector& mu, std::span<const double> prior_weights) {
+  return with_pieces(family, [&](const auto& pieces) -> CheckedDeviance {
+    CheckedDeviance result;
+    for (Eigen::Index i = 0; i < y.size(); ++i) {
+      const double unit = pieces.unit_deviance(y[i], mu[i]);
+      result.deviance += prior_weight(prior_weights, i) * unit;
+      result.terms_finite = result.terms_finite && std::isfinite(eta[i]) &&
+                            std::isfinite(mu[i]) && std::isfinite(2.0 * unit);
+    }
+    return result;
+  });
+}
+
 Expected<void> validate_response(FamilyKind kind, const VectorRef& y) {
   switch (kind) {
     case FamilyKind::Poisson:

@@ -49,6 +49,17 @@ void working_weights_and_response(const PirlsFamily& family, const Vector& y, co
 [[nodiscard]] double deviance(const PirlsFamily& family, const Vector& y, const Vector& mu,
                               std::span<const double> prior_weights);
 
+struct CheckedDeviance {
+  double deviance = 0.0;     ///< Σ w_i·d(y_i, μ_i), summed in row order
+  bool terms_finite = true;  ///< every η_i, μ_i and 2·d(y_i, μ_i) finite
+};
+
+/// deviance() and deviance_terms_finite() in one pass over the rows (one unit deviance
+/// evaluation per row), with the same results as the two calls.
+[[nodiscard]] CheckedDeviance checked_deviance(const PirlsFamily& family, const Vector& y,
+                                               const Vector& eta, const Vector& mu,
+                                               std::span<const double> prior_weights);
+
 /// True when every η_i, μ_i and 2·d(y_i, μ_i) is finite (the step-halving predicate).
 [[nodiscard]] bool deviance_terms_finite(const PirlsFamily& family, const Vector& y,
                                          const Vector& eta, const Vector& mu);

@@ -21,6 +21,7 @@ struct Iterate {
   Vector mu;
   double deviance = 0.0;
   double penalised = 0.0;
+  bool terms_finite = true;  ///< every η_i, μ_i and 2·d_i finite
 };
 
 double quadratic_form(const RowMatrix& penalty, const Vector& beta) {
@@ -31,16 +32,15 @@ void evaluate_iterate(const InnerData& data, const PirlsFamily& family, const Ro
                       Iterate& iterate) {
   design_times_into(data.x, iterate.beta, iterate.eta);
   inverse_link(family, iterate.eta, iterate.mu);
-  iterate.deviance = deviance(family, data.y, iterate.mu, data.prior_weights);
+  const CheckedDeviance checked =
+      checked_deviance(family, data.y, iterate.eta, iterate.mu, data.prior_weights);
+  iterate.deviance = checked.deviance;
+  iterate.terms_finite = checked.terms_finite;
   iterate.penalised = iterate.deviance + quadratic_form(penalty, iterate.beta);
 }
 
-bool all_finite(const Vector& values) { return values.array().isFinite().all(); }
-
-bool needs_halving(const InnerData& data, const PirlsFamily& family, const Iterate& trial,
-                   double previous_penalised, std::size_t iteration) {
-  if (!std::isfinite(trial.penalised) || !all_finite(trial.eta) || !all_finite(trial.mu) ||
-      !deviance_terms_finite(family, data.y, trial.eta, trial.mu)) {
+bool needs_halving(const Iterate& trial, double previous_penalised, std::size_t iteration) {
+  if (!std::isfinite(trial.penalised) || !trial.terms_finite) {
     return true;
   }
   // At the first iteration an increase is accepted: only non-finite values force halving.
@@ -114,13 +114,14 @@ Expected<InnerFit> pirls_with_penalty(const InnerData& data, const PirlsFamily& 
     trial.beta = std::move(solved->beta);
     evaluate_iterate(data, family, penalty, trial);
     int halvings = 0;
-    while (needs_halving(data, family, trial, current.penalised, iteration) &&
-           halvings < max_step_halvings) {
+    bool halve = needs_halving(trial, current.penalised, iteration);
+    while (halve && halvings < max_step_halvings) {
       trial.beta = (current.beta + trial.beta) / 2.0;
       evaluate_iterate(data, family, penalty, trial);
+      halve = needs_halving(trial, current.penalised, iteration);
       ++halvings;
     }
-    if (needs_halving(data, family, trial, current.penalised, iteration)) {
+    if (halve) {
       return finalise(data, family, penalty, std::move(current), iteration + 1, false);
     }
     const double previous_deviance = current.deviance;

@@ -51,7 +51,7 @@ TEST(OuterNewton, FailedLineSearchEndsWithoutError) {
   // A score that rejects every trial: converged only if the gradient is already small.
   int calls = 0;
   const auto result = outer_newton(
-      [&](const Vector& rho) -> Expected<ScoreEval> {
+      [&](const Vector& /*rho*/) -> Expected<ScoreEval> {
         if (calls++ == 0) {
           return ScoreEval{1.0, Vector::Constant(1, 1.0), RowMatrix::Identity(1, 1)};
         }
