@@ -26,6 +26,15 @@ def single_fit(family, design):
     return fit(family, x, y, k=7, design=design), x
 
 
+def extended_fit(family, **parameters):
+    x, y = simulate("poisson", 400)
+    if family == "ocat":
+        y = np.clip(np.round(y / 2.0), 1, 4)
+    elif family == "tdist" or family == "elf":
+        y = np.log1p(y)
+    return fit(family, x, y, k=6, **parameters), x
+
+
 CASES = [
     pytest.param(lambda: single_fit("gaussian", "cr"), id="cr"),
     pytest.param(lambda: single_fit("poisson", "cr_stable"), id="cr_stable"),
@@ -35,6 +44,11 @@ CASES = [
     pytest.param(lambda: single_fit("quasipoisson", "cr"), id="quasipoisson"),
     pytest.param(lambda: single_fit("quasibinomial", "cr"), id="quasibinomial"),
     pytest.param(additive_fit, id="additive-with-te"),
+    pytest.param(lambda: extended_fit("negbin"), id="negbin"),
+    pytest.param(lambda: extended_fit("tweedie"), id="tweedie"),
+    pytest.param(lambda: extended_fit("tdist"), id="tdist"),
+    pytest.param(lambda: extended_fit("ocat", r=4), id="ocat"),
+    pytest.param(lambda: extended_fit("elf", tau=0.3), id="elf"),
 ]
 
 
