@@ -83,7 +83,11 @@ Expected<FittedGam> fit_glm(FamilyKind family, Design design, std::size_t x_rows
   }
   const RowMatrix inverse = inverse_from_cholesky(fit->chol_factor);
   FittedGam result;
-  result.edf_total = edf_total(context.x, fit->working_weights, inverse);
+  // The Gaussian working weights are the prior weights, so XᵀWX is the Gram matrix the
+  // context already holds: no second pass over X.
+  result.edf_total = context.gaussian
+                         ? trace_of_product(inverse, context.gaussian->xtwx)
+                         : edf_total(context.x, fit->working_weights, inverse);
   result.edf_per_term = edf_per_penalty(context.penalties, outer->rho, inverse);
   result.scale = scale_of(context, *fit, outer->rho, result.edf_total);
   result.vcov = posterior_covariance(inverse, result.scale);
