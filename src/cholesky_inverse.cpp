@@ -1,6 +1,8 @@
 // Inverse and traces through a Cholesky factor.
 #include "cholesky_inverse.hpp"
 
+#include <cmath>
+
 #include "linalg.hpp"
 
 namespace krelm {
@@ -16,6 +18,14 @@ RowMatrix inverse_from_cholesky(const RowMatrix& lower) {
     inverse.col(i) = column;
   }
   return inverse;
+}
+
+double cholesky_log_det(const RowMatrix& lower) {
+  double sum = 0.0;
+  for (Eigen::Index i = 0; i < lower.rows(); ++i) {
+    sum += std::log(lower(i, i));
+  }
+  return 2.0 * sum;
 }
 
 double trace_of_product(const RowMatrix& inverse, const RowMatrix& matrix) {

@@ -87,25 +87,58 @@ RowMatrix weighted_gram(const RowMatrix& x, std::span<const double> weights) {
 Vector weighted_cross_product(const RowMatrix& x, std::span<const double> weights,
                               std::span<const double> values) {
   count(work_counters().design_products);
-  const int n = static_cast<int>(x.rows());
+  const Eigen::Index n = x.rows();
   const int p = static_cast<int>(x.cols());
   Vector result = Vector::Zero(p);
   if (n == 0 || p == 0) {
     return result;
   }
-  std::vector<double> weighted(values.begin(), values.end());
-  if (!weights.empty()) {
-    for (std::size_t i = 0; i < weighted.size(); ++i) {
-      weighted[i] *= weights[i];
+  // Block by block, so the weighted values stay in cache and no n-sized scratch is needed.
+  std::vector<double> weighted(static_cast<std::size_t>(std::min(n, gram_block_rows)));
+  const char no_transpose = 'N';  // column-major Xᵀ (p × rows) times the block of values
+  const double one = 1.0;
+  const int unit = 1;
+  for (Eigen::Index start = 0; start < n; start += gram_block_rows) {
+    const Eigen::Index rows = std::min(gram_block_rows, n - start);
+    for (Eigen::Index r = 0; r < rows; ++r) {
+      const auto i = static_cast<std::size_t>(start + r);
+      weighted[static_cast<std::size_t>(r)] = weights.empty() ? values[i] : values[i] * weights[i];
     }
+    const int block_rows = static_cast<int>(rows);
+    dgemv_(&no_transpose, &p, &block_rows, &one, x.data() + start * p, &p, weighted.data(), &unit,
+           &one, result.data(), &unit);
   }
-  const char no_transpose = 'N';  // column-major Xᵀ (p × n) times the n-vector
+  return result;
+}
+
+double weighted_residual_sum_of_squares(const RowMatrix& x, const Vector& beta, const Vector& y,
+                                        std::span<const double> weights) {
+  count(work_counters().design_products);
+  const Eigen::Index n = x.rows();
+  const int p = static_cast<int>(x.cols());
+  std::vector<double> fitted(static_cast<std::size_t>(std::min(n, gram_block_rows)));
+  const char transpose = 'T';
   const double one = 1.0;
   const double zero = 0.0;
   const int unit = 1;
-  dgemv_(&no_transpose, &p, &n, &one, x.data(), &p, weighted.data(), &unit, &zero, result.data(),
-         &unit);
-  return result;
+  double total = 0.0;
+  for (Eigen::Index start = 0; start < n; start += gram_block_rows) {
+    const Eigen::Index rows = std::min(gram_block_rows, n - start);
+    const int block_rows = static_cast<int>(rows);
+    if (p > 0) {
+      dgemv_(&transpose, &p, &block_rows, &one, x.data() + start * p, &p, beta.data(), &unit,
+             &zero, fitted.data(), &unit);
+    } else {
+      std::fill(fitted.begin(), fitted.end(), 0.0);
+    }
+    for (Eigen::Index r = 0; r < rows; ++r) {
+      const auto i = start + r;
+      const double residual = y(i) - fitted[static_cast<std::size_t>(r)];
+      const double weight = weights.empty() ? 1.0 : weights[static_cast<std::size_t>(i)];
+      total += weights.empty() ? residual * residual : weight * residual * residual;
+    }
+  }
+  return total;
 }
 
 void design_times_into(const RowMatrix& x, const Vector& beta, Vector& eta_out) {

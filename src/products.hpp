@@ -17,6 +17,12 @@ namespace krelm {
 [[nodiscard]] Vector weighted_cross_product(const RowMatrix& x, std::span<const double> weights,
                                             std::span<const double> values);
 
+/// Σ_i w_i·(y_i − x_iᵀβ)² in row order, without storing Xβ (block by block, so the
+/// fitted values never leave the cache); w = 1 when `weights` is empty.
+[[nodiscard]] double weighted_residual_sum_of_squares(const RowMatrix& x, const Vector& beta,
+                                                      const Vector& y,
+                                                      std::span<const double> weights);
+
 /// Xβ (length n).
 [[nodiscard]] Vector design_times(const RowMatrix& x, const Vector& beta);
 

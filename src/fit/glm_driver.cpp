@@ -93,7 +93,7 @@ Expected<FittedGam> fit_glm(FamilyKind family, Design design, std::size_t x_rows
   result.vcov = posterior_covariance(inverse, result.scale);
   result.beta = std::move(fit->beta);
   result.rho = outer->rho;
-  result.lambda = outer->rho.array().exp();
+  result.lambda = outer->rho.unaryExpr([](double v) { return std::exp(v); });
   result.n = x_rows;
   result.n_iters = outer->iters;
   result.reml_value = outer->value;

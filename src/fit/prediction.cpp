@@ -62,7 +62,7 @@ Vector apply_inverse_link(LinkKind link, const Vector& eta) {
     case LinkKind::Identity:
       return eta;
     case LinkKind::Log:
-      return eta.array().exp();
+      return eta.unaryExpr([](double v) { return std::exp(v); });
     case LinkKind::Logit: {
       Vector mu(eta.size());
       for (Eigen::Index i = 0; i < eta.size(); ++i) {

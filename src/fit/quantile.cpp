@@ -98,7 +98,7 @@ Expected<ValueAndGradient> elf_laml_score(const ElfScoreContext& context, const 
   }
   const auto m = static_cast<Eigen::Index>(data.m());
   const RowMatrix inverse = inverse_from_cholesky(fit->chol_factor);
-  const double log_det = 2.0 * fit->chol_factor.diagonal().array().log().sum();
+  const double log_det = cholesky_log_det(fit->chol_factor);
   double penalised_deviance = fit->deviance;
   double penalty_log_det = 0.0;  // Σ_j (r_j·ρ_j + ℓ_j)
   Vector gradient(m);
@@ -184,7 +184,7 @@ Expected<FittedGam> fit_quantile(double tau, double sigma, double lambda, Design
   result.vcov = posterior_covariance(inverse, tuned.sigma);
   result.beta = std::move(fit->beta);
   result.rho = outer->rho;
-  result.lambda = outer->rho.array().exp();
+  result.lambda = outer->rho.unaryExpr([](double v) { return std::exp(v); });
   result.n = x_rows;
   result.n_iters = outer->iters;
   result.reml_value = outer->value;

@@ -153,7 +153,7 @@ FittedGam joint_fit_record(const ScoreContext& context, JointFit&& joint, double
   result.vcov = posterior_covariance(inverse, scale);
   result.beta = std::move(joint.fit.beta);
   result.rho = rho;
-  result.lambda = rho.array().exp();
+  result.lambda = rho.unaryExpr([](double v) { return std::exp(v); });
   result.shape_params = estimate.tail(estimate.size() - 1);
   result.n = x_rows;
   result.n_iters = joint.outer.iters;

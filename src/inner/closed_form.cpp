@@ -15,7 +15,7 @@ GaussianGram make_gaussian_gram(const InnerData& data) {
 }
 
 Expected<InnerFit> closed_form_fit(const InnerData& data, const GaussianGram& gram,
-                                   const Vector& rho) {
+                                   const Vector& rho, ClosedFormOutput output) {
   count(work_counters().inner_fits);
   count(work_counters().inner_iterations);
   const RowMatrix penalised = gram.xtwx + penalty_sum(data.penalties, rho);
@@ -25,24 +25,28 @@ Expected<InnerFit> closed_form_fit(const InnerData& data, const GaussianGram& gr
   }
   InnerFit fit;
   fit.beta = std::move(solved->beta);
-  fit.mu = design_times(data.x, fit.beta);
-  fit.eta = fit.mu;
   const auto n = data.y.size();
   double rss = 0.0;
-  if (!data.prior_weights.empty()) {
-    fit.working_weights = Eigen::Map<const Vector>(data.prior_weights.data(), n);
-    for (Eigen::Index i = 0; i < n; ++i) {
-      const double residual = data.y(i) - fit.mu(i);
-      rss += fit.working_weights(i) * residual * residual;
-    }
+  if (output == ClosedFormOutput::ScoreOnly) {
+    rss = weighted_residual_sum_of_squares(data.x, fit.beta, data.y, data.prior_weights);
   } else {
-    fit.working_weights = Vector::Ones(n);
-    for (Eigen::Index i = 0; i < n; ++i) {
-      const double residual = data.y(i) - fit.mu(i);
-      rss += residual * residual;
+    fit.mu = design_times(data.x, fit.beta);
+    fit.eta = fit.mu;
+    if (!data.prior_weights.empty()) {
+      fit.working_weights = Eigen::Map<const Vector>(data.prior_weights.data(), n);
+      for (Eigen::Index i = 0; i < n; ++i) {
+        const double residual = data.y(i) - fit.mu(i);
+        rss += fit.working_weights(i) * residual * residual;
+      }
+    } else {
+      fit.working_weights = Vector::Ones(n);
+      for (Eigen::Index i = 0; i < n; ++i) {
+        const double residual = data.y(i) - fit.mu(i);
+        rss += residual * residual;
+      }
     }
+    fit.working_response = data.y;
   }
-  fit.working_response = data.y;
   fit.chol_factor = std::move(solved->lower);
   fit.deviance = rss;
   fit.pearson = rss;

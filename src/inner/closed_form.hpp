@@ -17,9 +17,15 @@ struct GaussianGram {
 
 [[nodiscard]] GaussianGram make_gaussian_gram(const InnerData& data);
 
-/// β = (XᵀWX + S_λ)⁻¹XᵀWy; deviance = pearson = weighted RSS; n_iter = 1.
+/// What a caller needs back: the score reads only β, the factor and the RSS, so it skips
+/// the n-sized vectors (fitted values, weights, working response).
+enum class ClosedFormOutput { Full, ScoreOnly };
+
+/// β = (XᵀWX + S_λ)⁻¹XᵀWy; deviance = pearson = weighted RSS; n_iter = 1. With ScoreOnly the
+/// vectors eta, mu, working_weights and working_response are left empty.
 /// Error: SingularSystem from the penalised solve.
 [[nodiscard]] Expected<InnerFit> closed_form_fit(const InnerData& data, const GaussianGram& gram,
-                                                 const Vector& rho);
+                                                 const Vector& rho,
+                                                 ClosedFormOutput output = ClosedFormOutput::Full);
 
 }  // namespace krelm

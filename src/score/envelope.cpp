@@ -27,7 +27,7 @@ Expected<InnerFit> inner_fit_at(const ScoreContext& context, const Vector& rho) 
   const InnerData data = context.inner_data();
   switch (context.family) {
     case FamilyKind::Gaussian:
-      return closed_form_fit(data, *context.gaussian, rho);
+      return closed_form_fit(data, *context.gaussian, rho, ClosedFormOutput::ScoreOnly);
     case FamilyKind::InverseGaussian: {
       const RowMatrix penalty = penalty_sum(context.penalties, rho);
       auto fit = pirls_with_penalty(data, PirlsFamily{context.family}, penalty, context.settings);
@@ -45,14 +45,14 @@ double log_det_of(const InnerFit& fit) {
   if (fit.log_det) {
     return *fit.log_det;
   }
-  return 2.0 * fit.chol_factor.diagonal().array().log().sum();
+  return cholesky_log_det(fit.chol_factor);
 }
 
 }  // namespace
 
 Expected<ValueAndGradient> laml_score(const ScoreContext& context, const Vector& rho) {
   const auto m = static_cast<Eigen::Index>(context.m());
-  const Vector lambda = rho.head(m).array().exp();
+  const Vector lambda = rho.head(m).unaryExpr([](double v) { return std::exp(v); });
   auto fit = inner_fit_at(context, rho);
   if (!fit) {
     return std::unexpected(std::move(fit.error()));

@@ -27,7 +27,7 @@ double log_det_of(const InnerFit& fit) {
   if (fit.log_det) {
     return *fit.log_det;
   }
-  return 2.0 * fit.chol_factor.diagonal().array().log().sum();
+  return cholesky_log_det(fit.chol_factor);
 }
 
 /// V from a fit at ϑ whose b = β̂ᵀSβ̂ is already known.

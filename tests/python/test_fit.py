@@ -1,5 +1,7 @@
 """Fitting: every exponential family fits simulated data and reports a complete result."""
 
+import math
+
 import numpy as np
 import pytest
 from simulated import simulate, smooth_truth
@@ -30,7 +32,8 @@ def test_family_fits_simulated_data(family, n):
     assert model.n == n
     assert np.all(np.isfinite(model.beta)) and model.beta.shape == (p,)
     assert model.rho.shape == getattr(model, "lambda").shape == model.edf_per_term.shape == (1,)
-    np.testing.assert_array_equal(getattr(model, "lambda"), np.exp(model.rho))
+    # exp of the system math library (NumPy's own exp may differ in the last bit)
+    assert list(getattr(model, "lambda")) == [math.exp(r) for r in model.rho]
     assert model.edf_per_term[0] == pytest.approx(model.edf_total - 1.0, rel=1e-9, abs=1e-9)
     assert 1.0 < model.edf_total <= p
     assert model.vcov().shape == (p, p)

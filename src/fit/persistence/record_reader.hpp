@@ -1,6 +1,6 @@
 // Decodes the JSON body of a serialised fit into a FittedGam: the record as an object with
 // its fourteen keys in any order (unknown keys skipped) or as an array of the fourteen
-// values. Only the document rules are checked here; record_consistency checks the shapes.
+// values. Only the JSON body rules are checked here; record_consistency checks the shapes.
 #pragma once
 
 #include <string_view>
