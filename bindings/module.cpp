@@ -4,6 +4,7 @@
 #include "fit_additive_entry.hpp"
 #include "fit_drivers.hpp"
 #include "fitted_gam_class.hpp"
+#include "products.hpp"
 #include "pybind.hpp"
 
 PYBIND11_MODULE(_krelm_native, module) {
@@ -12,6 +13,7 @@ PYBIND11_MODULE(_krelm_native, module) {
   py::options options;
   options.disable_function_signatures();
   module.doc() = "";
+  krelm::use_calling_thread_for_blas();
   kb::bind_errors(module);
   auto cls = kb::bind_fitted_gam(module);
   kb::bind_predictions(cls);

@@ -17,5 +17,7 @@ void dgemm_(const char* transa, const char* transb, const int* m, const int* n, 
 void dgemv_(const char* trans, const int* m, const int* n, const double* alpha, const double* a,
             const int* lda, const double* x, const int* incx, const double* beta, double* y,
             const int* incy);
+// OpenBLAS's process-wide thread count.
+void openblas_set_num_threads(int num_threads);
 // NOLINTEND(readability-identifier-naming)
 }

@@ -27,6 +27,8 @@ void symmetrise_from_lower_blas(RowMatrix& gram) {
 
 }  // namespace
 
+void use_calling_thread_for_blas() { openblas_set_num_threads(1); }
+
 RowMatrix weighted_gram(const RowMatrix& x, std::span<const double> weights) {
   count(work_counters().gram_products);
   const Eigen::Index n = x.rows();

@@ -29,6 +29,11 @@ namespace krelm {
 /// Writes Xβ into `eta_out` (length n), reusing its storage.
 void design_times_into(const RowMatrix& x, const Vector& beta, Vector& eta_out);
 
+/// Runs BLAS on the calling thread only. Our products work on row blocks of a few thousand
+/// rows, where BLAS's own threads cost more than they give, and they serialise fits that
+/// Python threads run side by side.
+void use_calling_thread_for_blas();
+
 inline std::span<const double> as_span(const Vector& v) {
   return {v.data(), static_cast<std::size_t>(v.size())};
 }
