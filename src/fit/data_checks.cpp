@@ -26,6 +26,14 @@ Expected<void> check_weight_length(const std::optional<Vector>& weights, std::si
   return {};
 }
 
+Expected<void> check_rows_and_weight_length(std::size_t x_rows, std::size_t y_len,
+                                            const std::optional<Vector>& weights) {
+  if (auto rows = check_row_count(x_rows, y_len); !rows) {
+    return rows;
+  }
+  return check_weight_length(weights, x_rows);
+}
+
 Expected<void> check_response_finite(const VectorRef& y) {
   for (Eigen::Index row = 0; row < y.size(); ++row) {
     if (!std::isfinite(y(row))) {

@@ -17,6 +17,10 @@ namespace krelm {
 [[nodiscard]] Expected<void> check_weight_length(const std::optional<Vector>& weights,
                                                  std::size_t x_rows);
 
+/// The two checks every driver makes first: rows of x against y, then the weight length.
+[[nodiscard]] Expected<void> check_rows_and_weight_length(std::size_t x_rows, std::size_t y_len,
+                                                          const std::optional<Vector>& weights);
+
 /// Refuses NaN or infinite responses: "y must be finite; got y={y} at row {row}".
 [[nodiscard]] Expected<void> check_response_finite(const VectorRef& y);
 

@@ -47,11 +47,10 @@ double scale_of(const ScoreContext& context, const InnerFit& fit, const Vector& 
 
 Expected<void> check_glm_data(FamilyKind family, std::size_t x_rows, const VectorRef& y,
                               const std::optional<Vector>& prior_weights) {
-  if (auto rows = check_row_count(x_rows, static_cast<std::size_t>(y.size())); !rows) {
-    return rows;
-  }
-  if (auto length = check_weight_length(prior_weights, x_rows); !length) {
-    return length;
+  if (auto counted = check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()),
+                                                   prior_weights);
+      !counted) {
+    return counted;
   }
   if (auto domain = validate_response(family, y); !domain) {
     return domain;

@@ -61,11 +61,10 @@ Expected<void> check_categories(const VectorRef& y, std::size_t n_cats) {
 Expected<void> check_ocat_data(const Family& family, std::size_t x_rows, const VectorRef& y,
                                const std::optional<Vector>& prior_weights,
                                std::size_t penalty_count) {
-  if (auto rows = check_row_count(x_rows, static_cast<std::size_t>(y.size())); !rows) {
-    return rows;
-  }
-  if (auto length = check_weight_length(prior_weights, x_rows); !length) {
-    return length;
+  if (auto counted = check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()),
+                                                   prior_weights);
+      !counted) {
+    return counted;
   }
   const std::size_t n_cats = family.n_cats;
   if (n_cats < 3) {

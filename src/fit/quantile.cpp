@@ -131,11 +131,10 @@ Expected<ScoreEval> elf_score_with_hessian(const ElfScoreContext& context, const
 Expected<void> check_quantile_data(std::size_t x_rows, const VectorRef& y,
                                    const std::optional<Vector>& prior_weights,
                                    std::size_t penalty_count) {
-  if (auto rows = check_row_count(x_rows, static_cast<std::size_t>(y.size())); !rows) {
-    return rows;
-  }
-  if (auto length = check_weight_length(prior_weights, x_rows); !length) {
-    return length;
+  if (auto counted = check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()),
+                                                   prior_weights);
+      !counted) {
+    return counted;
   }
   if (penalty_count != 1) {
     return std::unexpected(
