@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "../format.hpp"
+
 namespace krelm {
 
 namespace {
@@ -181,6 +183,14 @@ Expected<CrBasis> CrBasis::from_knots(Vector knots) {
     if (!(knots(j) > knots(j - 1))) {
       return std::unexpected(invalid_parameter("CR spline knots must be strictly increasing"));
     }
+  }
+  // The cubic pieces take the cube of distances within the knot range; beyond ~1e102 it
+  // overflows and every basis value and penalty entry would be NaN.
+  const double span = knots(knots.size() - 1) - knots(0);
+  if (!std::isfinite(span * span * span)) {
+    return std::unexpected(invalid_parameter(
+        "CR spline knots span too wide a range to evaluate; got knots from " +
+        format_float(knots(0)) + " to " + format_float(knots(knots.size() - 1))));
   }
   return CrBasis(std::move(knots));
 }

@@ -158,3 +158,12 @@ def test_huge_basis_sizes_are_refused(k, data):
     x, y = data
     with pytest.raises(ValueError, match=r"^CR spline needs k ≤ 2147483647 \(got \d+\)$"):
         fit("gaussian", x, y, k=k)
+
+
+def test_covariate_range_too_wide_for_cubic_pieces_is_refused():
+    x = np.linspace(-1e300, 1e300, 50).reshape(-1, 1)
+    with pytest.raises(ValueError) as raised:
+        fit("poisson", x, np.ones(50), k=5)
+    assert str(raised.value).startswith(
+        "CR spline knots span too wide a range to evaluate; got knots from -1"
+    )
