@@ -15,7 +15,6 @@ import sys
 import time
 
 import numpy as np
-
 from krelm import _krelm_native as native
 
 
@@ -133,9 +132,7 @@ def run_threads(n: int) -> dict:
     for thread in threads:
         thread.join()
     parallel = time.perf_counter() - start
-    identical = all(
-        np.array_equal(a.beta, b.beta) for a, b in zip(sequential, results)
-    )
+    identical = all(np.array_equal(a.beta, b.beta) for a, b in zip(sequential, results))
     return {
         "case": "two_threads",
         "family": "poisson",

@@ -40,21 +40,28 @@ def main() -> int:
     results = []
     for family in FAMILIES:
         for n in sizes:
-            results.append(run_case("single", "--family", family, "--n", str(n),
-                                    "--repeats", str(repeats_for(n))))
+            results.append(
+                run_case(
+                    "single", "--family", family, "--n", str(n), "--repeats", str(repeats_for(n))
+                )
+            )
             print_fit(results[-1])
     results.append(run_case("additive", "--family", "poisson", "--n", "100000", "--repeats", "3"))
     print_fit(results[-1])
     results.append(run_case("predict_ci", "--n", "100000", "--repeats", "5"))
     r = results[-1]
-    print(f"predict_ci n=100000: {r['median_seconds']:.4f} s, lpmatrix {r['lpmatrix_seconds']:.4f} s,"
-          f" ratio {r['ratio_to_lpmatrix']:.2f} (target <= 2)")
+    print(
+        f"predict_ci n=100000: {r['median_seconds']:.4f} s, lpmatrix {r['lpmatrix_seconds']:.4f} s,"
+        f" ratio {r['ratio_to_lpmatrix']:.2f} (target <= 2)"
+    )
     threads_n = str(sizes[-1])
     results.append(run_case("two_threads", "--n", threads_n))
     r = results[-1]
-    print(f"two poisson fits n={threads_n}: sequential {r['sequential_seconds']:.2f} s, "
-          f"two threads {r['threaded_seconds']:.2f} s, speedup {r['speedup']:.2f}, "
-          f"identical={r['identical_results']}")
+    print(
+        f"two poisson fits n={threads_n}: sequential {r['sequential_seconds']:.2f} s, "
+        f"two threads {r['threaded_seconds']:.2f} s, speedup {r['speedup']:.2f}, "
+        f"identical={r['identical_results']}"
+    )
     print_scaling(results, sizes)
     Path(args.output).parent.mkdir(parents=True, exist_ok=True)
     Path(args.output).write_text(json.dumps(results, indent=2))
@@ -64,7 +71,8 @@ def main() -> int:
 
 def print_fit(r: dict) -> None:
     memory_ratio = (r["peak_rss_bytes"] - r["baseline_rss_bytes"]) / max(
-        1, r["model_matrix_bytes"] + r["input_bytes"])
+        1, r["model_matrix_bytes"] + r["input_bytes"]
+    )
     print(
         f"{r['case']:<8} {r['family']:<9} n={r['n']:>8}  median {r['median_seconds']:8.4f} s  "
         f"inner fits {r['inner_fits']:>4}  PIRLS it {r['inner_iterations']:>5}  "
@@ -78,10 +86,15 @@ def print_scaling(results: list[dict], sizes: list[int]) -> None:
     if 1_000_000 not in sizes:
         return
     for family in FAMILIES:
-        per_pass = {r["n"]: r["seconds_per_pass"] for r in results
-                    if r["case"] == "single" and r["family"] == family}
-        print(f"scaling {family}: time per n-sized pass 10^6 / 10^5 = "
-              f"{per_pass[1_000_000] / per_pass[100_000]:.2f} (ideal 10)")
+        per_pass = {
+            r["n"]: r["seconds_per_pass"]
+            for r in results
+            if r["case"] == "single" and r["family"] == family
+        }
+        print(
+            f"scaling {family}: time per n-sized pass 10^6 / 10^5 = "
+            f"{per_pass[1_000_000] / per_pass[100_000]:.2f} (ideal 10)"
+        )
 
 
 if __name__ == "__main__":

@@ -14,4 +14,4 @@ try:
 except PackageNotFoundError:  # running from a source tree
     __version__ = "0.0.0+unknown"
 
-__all__ = ["FittedGam", "fit", "fit_additive", "__version__"]
+__all__ = ["FittedGam", "__version__", "fit", "fit_additive"]

@@ -2,7 +2,6 @@
 
 import numpy as np
 import pytest
-
 from krelm import fit, fit_additive
 
 
@@ -47,8 +46,11 @@ def test_tensor_fit_of_a_smooth_surface(family):
     rng = np.random.default_rng(3)
     x = rng.uniform(size=(1500, 2))
     truth = np.sin(3.0 * x[:, 0]) * np.cos(2.0 * x[:, 1])
-    y = (truth + rng.normal(0.0, 0.2, 1500) if family == "gaussian"
-         else rng.poisson(np.exp(truth + 1.0)).astype(float))
+    y = (
+        truth + rng.normal(0.0, 0.2, 1500)
+        if family == "gaussian"
+        else rng.poisson(np.exp(truth + 1.0)).astype(float)
+    )
     model = fit_additive(family, x, y, [((0, 1), "te", (6, 6))])
     assert model.converged
     assert np.corrcoef(model.predict(x), truth)[0, 1] > 0.95
@@ -69,24 +71,52 @@ def test_single_term_matches_fit():
     "terms, error, message",
     [
         ([], ValueError, "fit_additive: terms list must be non-empty"),
-        ([(0, "cr", 5), [1, "re"]], ValueError, "fit_additive: term 1 must be a tuple; got [1, 're']"),
+        (
+            [(0, "cr", 5), [1, "re"]],
+            ValueError,
+            "fit_additive: term 1 must be a tuple; got [1, 're']",
+        ),
         ([(0,)], ValueError, "fit_additive: term 0 tuple must have at least 2 elements"),
-        ([("a", "cr")], ValueError,
-         "fit_additive: univariate term 0 first element must be an integer column index"),
-        ([(-1, "cr")], ValueError,
-         "fit_additive: univariate term 0 first element must be an integer column index"),
-        ([("a", "CR")], ValueError,
-         "fit_additive: univariate term 0 first element must be an integer column index"),
-        ([(0, "CR", 5)], ValueError,
-         "fit_additive: term 0 basis must be 'cr', 'cr_stable', 're', or 'te'; got CR"),
-        ([(0, "te")], ValueError,
-         "fit_additive: tensor term 0 first element must be a (col_a, col_b) tuple"),
-        ([((0, 1, 2), "te")], ValueError,
-         "fit_additive: tensor term 0 cols tuple must have exactly 2 elements"),
-        ([((0, 1), "te", 5)], ValueError,
-         "fit_additive: tensor term 0 k must be a (k_a, k_b) tuple"),
-        ([((0, 1), "te", (5,))], ValueError,
-         "fit_additive: tensor term 0 k tuple must have exactly 2 elements"),
+        (
+            [("a", "cr")],
+            ValueError,
+            "fit_additive: univariate term 0 first element must be an integer column index",
+        ),
+        (
+            [(-1, "cr")],
+            ValueError,
+            "fit_additive: univariate term 0 first element must be an integer column index",
+        ),
+        (
+            [("a", "CR")],
+            ValueError,
+            "fit_additive: univariate term 0 first element must be an integer column index",
+        ),
+        (
+            [(0, "CR", 5)],
+            ValueError,
+            "fit_additive: term 0 basis must be 'cr', 'cr_stable', 're', or 'te'; got CR",
+        ),
+        (
+            [(0, "te")],
+            ValueError,
+            "fit_additive: tensor term 0 first element must be a (col_a, col_b) tuple",
+        ),
+        (
+            [((0, 1, 2), "te")],
+            ValueError,
+            "fit_additive: tensor term 0 cols tuple must have exactly 2 elements",
+        ),
+        (
+            [((0, 1), "te", 5)],
+            ValueError,
+            "fit_additive: tensor term 0 k must be a (k_a, k_b) tuple",
+        ),
+        (
+            [((0, 1), "te", (5,))],
+            ValueError,
+            "fit_additive: tensor term 0 k tuple must have exactly 2 elements",
+        ),
         ([(3, "cr", 5)], ValueError, "Additive term 0 reads column 3 but x has only 2 columns"),
         ([(0, 5)], TypeError, None),
         ([(0, "cr", 2.5)], TypeError, None),

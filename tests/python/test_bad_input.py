@@ -2,9 +2,7 @@
 
 import numpy as np
 import pytest
-
 from krelm import fit
-
 from simulated import simulate
 
 
@@ -19,8 +17,9 @@ def data():
         pytest.param("x", np.ones((20, 1), dtype=np.int64), r"^argument 'x': ", id="int64 x"),
         pytest.param("x", np.ones(20), r"^argument 'x': ", id="one-dimensional x"),
         pytest.param("y", np.ones((20, 1)), r"^argument 'y': ", id="two-dimensional y"),
-        pytest.param("weights", np.ones(20, dtype=np.float32), r"^argument 'weights': ",
-                     id="float32 weights"),
+        pytest.param(
+            "weights", np.ones(20, dtype=np.float32), r"^argument 'weights': ", id="float32 weights"
+        ),
         pytest.param("k", None, r"^argument 'k': ", id="k None"),
         pytest.param("k", 2.0, r"^argument 'k': ", id="k float"),
         pytest.param("design", None, r"^argument 'design': ", id="design None"),
@@ -120,24 +119,30 @@ def test_response_messages_name_value_and_row(family, y_value, message):
 def test_data_checks_come_in_order():
     x = np.linspace(0, 1, 30).reshape(-1, 1)
     bad_y = np.full(31, -1.0)
-    with pytest.raises(ValueError, match=r"^x and y must have the same number of rows; "
-                       r"got x.nrows\(\)=30, y.len\(\)=31$"):
+    with pytest.raises(
+        ValueError,
+        match=r"^x and y must have the same number of rows; "
+        r"got x.nrows\(\)=30, y.len\(\)=31$",
+    ):
         fit("poisson", x, bad_y, weights=np.ones(5))
-    with pytest.raises(ValueError, match=r"^prior_weights length must match x rows; "
-                       r"got weights.len\(\)=5, x.nrows\(\)=30$"):
+    with pytest.raises(
+        ValueError,
+        match=r"^prior_weights length must match x rows; "
+        r"got weights.len\(\)=5, x.nrows\(\)=30$",
+    ):
         fit("poisson", x, np.full(30, -1.0), weights=np.ones(5))
 
 
-@pytest.mark.parametrize(
-    "weight, shown", [(-1.0, "-1"), (np.nan, "NaN"), (np.inf, "inf")]
-)
+@pytest.mark.parametrize("weight, shown", [(-1.0, "-1"), (np.nan, "NaN"), (np.inf, "inf")])
 def test_bad_weights_are_refused(weight, shown):
     x = np.linspace(0, 1, 30).reshape(-1, 1)
     weights = np.ones(30)
     weights[7] = weight
     with pytest.raises(ValueError) as raised:
         fit("gaussian", x, np.sin(x[:, 0]), weights=weights)
-    assert str(raised.value) == f"weights must be finite and non-negative; got weight={shown} at row 7"
+    assert (
+        str(raised.value) == f"weights must be finite and non-negative; got weight={shown} at row 7"
+    )
 
 
 def test_non_finite_covariate_is_refused_before_the_design():

@@ -2,9 +2,8 @@
 
 import numpy as np
 import pytest
-from simulated import simulate
-
 from krelm import fit
+from simulated import simulate
 
 
 @pytest.mark.parametrize("family", ["gaussian", "poisson", "gamma"])
@@ -40,4 +39,6 @@ def test_signed_zeros_are_one_level():
     y = rng.normal(size=60)
     model = fit("gaussian", x, y, design="re")
     assert len(model.beta) == 4
-    np.testing.assert_array_equal(model.predict(np.array([[-0.0]])), model.predict(np.array([[0.0]])))
+    np.testing.assert_array_equal(
+        model.predict(np.array([[-0.0]])), model.predict(np.array([[0.0]]))
+    )

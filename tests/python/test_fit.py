@@ -4,9 +4,8 @@ import math
 
 import numpy as np
 import pytest
-from simulated import simulate, smooth_truth
-
 from krelm import fit
+from simulated import simulate, smooth_truth
 
 FAMILIES = [
     "gaussian",
@@ -73,8 +72,9 @@ def test_aliases_give_identical_fits():
 
 def test_unit_prior_weights_change_nothing():
     x, y = simulate("gamma", 300)
-    np.testing.assert_array_equal(fit("gamma", x, y, weights=np.ones(300)).beta,
-                                  fit("gamma", x, y).beta)
+    np.testing.assert_array_equal(
+        fit("gamma", x, y, weights=np.ones(300)).beta, fit("gamma", x, y).beta
+    )
 
 
 def test_strided_inputs_are_read_without_copy_semantics_changing_results():
@@ -83,8 +83,8 @@ def test_strided_inputs_are_read_without_copy_semantics_changing_results():
     padded[:, 1] = x[:, 0]
     strided_x = padded[:, 1:2]
     strided_y = np.repeat(y, 2)[::2]
-    np.testing.assert_array_equal(fit("poisson", strided_x, strided_y).beta,
-                                  fit("poisson", x, y).beta)
+    np.testing.assert_array_equal(
+        fit("poisson", strided_x, strided_y).beta, fit("poisson", x, y).beta
+    )
     reversed_fit = fit("poisson", x[::-1], y[::-1])
-    np.testing.assert_allclose(reversed_fit.predict(x), fit("poisson", x, y).predict(x),
-                               rtol=1e-8)
+    np.testing.assert_allclose(reversed_fit.predict(x), fit("poisson", x, y).predict(x), rtol=1e-8)

@@ -3,10 +3,9 @@
 import inspect
 import pickle  # noqa: F401  (the class must be importable by its module path)
 
+import krelm
 import numpy as np
 import pytest
-
-import krelm
 from krelm import _krelm_native as native
 
 

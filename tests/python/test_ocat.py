@@ -6,9 +6,8 @@ import re
 
 import numpy as np
 import pytest
-from statsmodels.miscmodels.ordinal_model import OrderedModel
-
 from krelm import fit
+from statsmodels.miscmodels.ordinal_model import OrderedModel
 
 NAN = float("nan")
 
@@ -34,11 +33,14 @@ def small():
 @pytest.mark.parametrize(
     ("kwargs", "message"),
     [
-        pytest.param({}, "family='ocat' requires r=K (number of ordered categories, K >= 3)",
-                     id="absent"),
-        pytest.param({"r": None},
-                     "family='ocat' requires r=K (number of ordered categories, K >= 3)",
-                     id="None"),
+        pytest.param(
+            {}, "family='ocat' requires r=K (number of ordered categories, K >= 3)", id="absent"
+        ),
+        pytest.param(
+            {"r": None},
+            "family='ocat' requires r=K (number of ordered categories, K >= 3)",
+            id="None",
+        ),
         pytest.param({"r": 2}, "ocat requires r >= 3, got r=2", id="two"),
         pytest.param({"r": 0}, "ocat requires r >= 3, got r=0", id="zero"),
     ],
@@ -64,25 +66,48 @@ def with_value(y, row, value):
 @pytest.mark.parametrize(
     ("change", "kwargs", "message"),
     [
-        pytest.param("y[5] = 3.6", {"design": "CR", "weights": np.ones(3)},
-                     "design must be 'cr', 're', or 'cr_stable'; got CR", id="design first"),
-        pytest.param("long y", {"weights": np.ones(3)},
-                     "x and y must have the same number of rows; got x.nrows()=60, y.len()=61",
-                     id="rows"),
-        pytest.param("y[5] = 3.6", {"weights": np.ones(3), "design": "re"},
-                     "prior_weights length must match x rows; got weights.len()=3, x.nrows()=60",
-                     id="weight length"),
-        pytest.param("y[5] = 3.6", {},
-                     "Ocat requires y to be an integer in 1..=3; got y=3.6 at row 5",
-                     id="3.6 rounds to 4"),
-        pytest.param("y[2] = 0.4", {"design": "cr_stable"},
-                     "Ocat requires y to be an integer in 1..=3; got y=0.4 at row 2",
-                     id="0.4 rounds to 0"),
-        pytest.param("y[2] = NaN", {},
-                     "Ocat requires y to be an integer in 1..=3; got y=NaN at row 2", id="NaN"),
-        pytest.param(None, {"weights": np.r_[np.ones(9), -2.0, np.ones(50)]},
-                     "weights must be finite and non-negative; got weight=-2 at row 9",
-                     id="negative weight"),
+        pytest.param(
+            "y[5] = 3.6",
+            {"design": "CR", "weights": np.ones(3)},
+            "design must be 'cr', 're', or 'cr_stable'; got CR",
+            id="design first",
+        ),
+        pytest.param(
+            "long y",
+            {"weights": np.ones(3)},
+            "x and y must have the same number of rows; got x.nrows()=60, y.len()=61",
+            id="rows",
+        ),
+        pytest.param(
+            "y[5] = 3.6",
+            {"weights": np.ones(3), "design": "re"},
+            "prior_weights length must match x rows; got weights.len()=3, x.nrows()=60",
+            id="weight length",
+        ),
+        pytest.param(
+            "y[5] = 3.6",
+            {},
+            "Ocat requires y to be an integer in 1..=3; got y=3.6 at row 5",
+            id="3.6 rounds to 4",
+        ),
+        pytest.param(
+            "y[2] = 0.4",
+            {"design": "cr_stable"},
+            "Ocat requires y to be an integer in 1..=3; got y=0.4 at row 2",
+            id="0.4 rounds to 0",
+        ),
+        pytest.param(
+            "y[2] = NaN",
+            {},
+            "Ocat requires y to be an integer in 1..=3; got y=NaN at row 2",
+            id="NaN",
+        ),
+        pytest.param(
+            None,
+            {"weights": np.r_[np.ones(9), -2.0, np.ones(50)]},
+            "weights must be finite and non-negative; got weight=-2 at row 9",
+            id="negative weight",
+        ),
     ],
 )
 def test_driver_checks_report_the_first_failure_in_order(small, change, kwargs, message):
@@ -101,10 +126,14 @@ def test_driver_checks_report_the_first_failure_in_order(small, change, kwargs, 
 @pytest.mark.parametrize(
     ("x", "message"),
     [
-        pytest.param(np.zeros((60, 0)), "x must have at least one column; got shape (60, 0)",
-                     id="no columns"),
-        pytest.param(np.r_[np.linspace(0, 1, 3), NAN, np.linspace(0, 1, 56)].reshape(-1, 1),
-                     "x must be finite; got x=NaN at row 3, column 0", id="NaN covariate"),
+        pytest.param(
+            np.zeros((60, 0)), "x must have at least one column; got shape (60, 0)", id="no columns"
+        ),
+        pytest.param(
+            np.r_[np.linspace(0, 1, 3), NAN, np.linspace(0, 1, 56)].reshape(-1, 1),
+            "x must be finite; got x=NaN at row 3, column 0",
+            id="NaN covariate",
+        ),
     ],
 )
 def test_unusable_covariates_are_refused(small, x, message):

@@ -5,9 +5,8 @@ import struct
 
 import numpy as np
 import pytest
-from simulated import simulate
-
 from krelm import FittedGam, fit, fit_additive
+from simulated import simulate
 
 
 def additive_fit():
@@ -74,8 +73,22 @@ def test_frame_layout():
     (length,) = struct.unpack("<Q", frame[9:17])
     assert len(frame) == 17 + length
     body = frame[17:].decode()
-    keys = ["beta", "rho", "lambda", "scale", "edf_total", "edf_per_term", "n", "n_iters",
-            "converged", "reml_value", "predictor", "vcov", "link_kind", "shape_params"]
+    keys = [
+        "beta",
+        "rho",
+        "lambda",
+        "scale",
+        "edf_total",
+        "edf_per_term",
+        "n",
+        "n_iters",
+        "converged",
+        "reml_value",
+        "predictor",
+        "vcov",
+        "link_kind",
+        "shape_params",
+    ]
     positions = [body.index(f'"{key}":') for key in keys]
     assert positions == sorted(positions)
     assert '"predictor":{"kind":"cr","knots":{"v":1,"dim":[7],"data":[' in body
@@ -102,14 +115,24 @@ def test_deserialize_refuses_other_buffer_types():
     [
         (lambda f: b"", "FittedGam::deserialize: buffer too short (0 < 17 header bytes)"),
         (lambda f: f[:16], "FittedGam::deserialize: buffer too short (16 < 17 header bytes)"),
-        (lambda f: b"X" + f[1:],
-         "FittedGam::deserialize: bad magic; expected [75, 82, 69, 76, 77], "
-         "got [88, 82, 69, 76, 77]"),
-        (lambda f: f[:5] + struct.pack("<I", 2) + f[9:],
-         "FittedGam::deserialize: unsupported format_version=2 (this build expects 1). "
-         "Re-serialize with a matching krelm release, or roll a migration."),
-        (lambda f: f[:9] + struct.pack("<Q", 2**64 - 1) + f[17:],
-         "FittedGam::deserialize: length overflow"),
+        (
+            lambda f: b"X" + f[1:],
+            (
+                "FittedGam::deserialize: bad magic; expected [75, 82, 69, 76, 77], "
+                "got [88, 82, 69, 76, 77]"
+            ),
+        ),
+        (
+            lambda f: f[:5] + struct.pack("<I", 2) + f[9:],
+            (
+                "FittedGam::deserialize: unsupported format_version=2 (this build expects 1). "
+                "Re-serialize with a matching krelm release, or roll a migration."
+            ),
+        ),
+        (
+            lambda f: f[:9] + struct.pack("<Q", 2**64 - 1) + f[17:],
+            "FittedGam::deserialize: length overflow",
+        ),
     ],
 )
 def test_header_messages(damage, message):

@@ -2,9 +2,8 @@
 
 import numpy as np
 import pytest
-from simulated import simulate
-
 from krelm import fit
+from simulated import simulate
 
 Z95 = 1.959963986120195
 

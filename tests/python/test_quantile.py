@@ -5,10 +5,9 @@ import math
 
 import numpy as np
 import pytest
+from krelm import fit
 from scipy.stats import norm
 from simulated import simulate
-
-from krelm import fit
 
 LN_FOUR = 1.3862943611198906
 # σ from the mean squared residual floor 1e-6 at τ = 0.5: 0.05·√(2π·1e-6)/ln 4.
@@ -176,9 +175,7 @@ def with_value(values, row, value):
 @pytest.mark.parametrize(
     "change, message",
     [
-        pytest.param(
-            lambda y, w: (np.append(y, 1.0), np.ones(45)), ROWS, id="rows before weights"
-        ),
+        pytest.param(lambda y, w: (np.append(y, 1.0), np.ones(45)), ROWS, id="rows before weights"),
         pytest.param(
             lambda y, w: (with_value(y, 3, np.nan), np.ones(45)),
             WEIGHT_LENGTH,

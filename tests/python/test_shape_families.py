@@ -6,7 +6,6 @@ import re
 
 import numpy as np
 import pytest
-
 from krelm import fit
 
 NAN = float("nan")
@@ -51,8 +50,10 @@ def tweedie_power(logit):
 @pytest.fixture(scope="module")
 def recovered():
     """One fit per family on 2,000 simulated rows."""
-    return {family: (fit(family, *simulate_shape(family, 2000, seed)), seed)
-            for family, seed in [("negbin", 11), ("tdist", 12), ("tweedie", 13)]}
+    return {
+        family: (fit(family, *simulate_shape(family, 2000, seed)), seed)
+        for family, seed in [("negbin", 11), ("tdist", 12), ("tweedie", 13)]
+    }
 
 
 @pytest.fixture
@@ -64,8 +65,9 @@ def exact(message):
     return "^" + re.escape(message) + "$"
 
 
-@pytest.mark.parametrize(("alias", "name"), [("nb", "negbin"), ("scat", "tdist"),
-                                             ("tw", "tweedie")])
+@pytest.mark.parametrize(
+    ("alias", "name"), [("nb", "negbin"), ("scat", "tdist"), ("tw", "tweedie")]
+)
 def test_aliases_give_identical_fits(alias, name):
     x, y = simulate_shape(name, 300, 5)
     a, b = fit(alias, x, y), fit(name, x, y)
@@ -78,14 +80,21 @@ def test_aliases_give_identical_fits(alias, name):
     ("family", "kwargs", "message"),
     [
         pytest.param("negbin", {"theta": 0}, "negbin theta must be > 0; got theta=0", id="theta 0"),
-        pytest.param("nb", {"theta": -1.5}, "negbin theta must be > 0; got theta=-1.5",
-                     id="theta negative"),
-        pytest.param("tweedie", {"tweedie_p": 2}, "tweedie p must be in (1, 2); got tweedie_p=2",
-                     id="p 2"),
-        pytest.param("tw", {"tweedie_p": 1.0}, "tweedie p must be in (1, 2); got tweedie_p=1",
-                     id="p 1"),
-        pytest.param("tweedie", {"tweedie_p": NAN},
-                     "tweedie p must be in (1, 2); got tweedie_p=NaN", id="p NaN"),
+        pytest.param(
+            "nb", {"theta": -1.5}, "negbin theta must be > 0; got theta=-1.5", id="theta negative"
+        ),
+        pytest.param(
+            "tweedie", {"tweedie_p": 2}, "tweedie p must be in (1, 2); got tweedie_p=2", id="p 2"
+        ),
+        pytest.param(
+            "tw", {"tweedie_p": 1.0}, "tweedie p must be in (1, 2); got tweedie_p=1", id="p 1"
+        ),
+        pytest.param(
+            "tweedie",
+            {"tweedie_p": NAN},
+            "tweedie p must be in (1, 2); got tweedie_p=NaN",
+            id="p NaN",
+        ),
     ],
 )
 def test_shape_arguments_are_checked_before_the_design(small, family, kwargs, message):
@@ -97,8 +106,11 @@ def test_shape_arguments_are_checked_before_the_design(small, family, kwargs, me
 
 @pytest.mark.parametrize(
     ("family", "kwargs"),
-    [("negbin", {"theta": NAN}), ("tdist", {"nu": 1.0, "sigma2": -1.0}),
-     ("tweedie", {"tweedie_phi": 0.0})],
+    [
+        ("negbin", {"theta": NAN}),
+        ("tdist", {"nu": 1.0, "sigma2": -1.0}),
+        ("tweedie", {"tweedie_phi": 0.0}),
+    ],
 )
 def test_other_starting_values_wait_for_the_design(small, family, kwargs):
     x, y = small
@@ -114,51 +126,100 @@ def with_value(y, row, value):
 
 
 INIT_PHI = "Tweedie dispersion init_phi must be a positive finite scalar; got init_phi="
-INIT_THETA = ("NegBin overdispersion init_theta must be a positive finite scalar (small θ → "
-              "high variance, large θ → Poisson limit); got init_theta=")
+INIT_THETA = (
+    "NegBin overdispersion init_theta must be a positive finite scalar (small θ → "
+    "high variance, large θ → Poisson limit); got init_theta="
+)
 
 
 @pytest.mark.parametrize(
     ("family", "change", "kwargs", "message"),
     [
-        pytest.param("negbin", "long y", {"weights": np.ones(4), "theta": NAN},
-                     "x and y must have the same number of rows; got x.nrows()=60, y.len()=61",
-                     id="rows first"),
-        pytest.param("negbin", "y[4] = -1", {"weights": np.ones(4), "theta": NAN},
-                     "prior_weights length must match x rows; got weights.len()=4, x.nrows()=60",
-                     id="weights before theta"),
+        pytest.param(
+            "negbin",
+            "long y",
+            {"weights": np.ones(4), "theta": NAN},
+            "x and y must have the same number of rows; got x.nrows()=60, y.len()=61",
+            id="rows first",
+        ),
+        pytest.param(
+            "negbin",
+            "y[4] = -1",
+            {"weights": np.ones(4), "theta": NAN},
+            "prior_weights length must match x rows; got weights.len()=4, x.nrows()=60",
+            id="weights before theta",
+        ),
         pytest.param("negbin", None, {"theta": NAN}, INIT_THETA + "NaN", id="theta NaN"),
-        pytest.param("nb", "y[4] = -1", {"theta": INF}, INIT_THETA + "inf",
-                     id="theta before response"),
-        pytest.param("negbin", "y[4] = -1", {}, "NegBin requires y ≥ 0; got y=-1 at row 4",
-                     id="negbin response"),
-        pytest.param("tweedie", "y[4] = -1", {"tweedie_phi": 0.0},
-                     INIT_PHI + "0",
-                     id="phi before response"),
-        pytest.param("tweedie", None, {"tweedie_phi": INF},
-                     INIT_PHI + "inf",
-                     id="phi infinite"),
-        pytest.param("tw", "y[4] = -1", {}, "Tweedie requires y ≥ 0; got y=-1 at row 4",
-                     id="tweedie response"),
-        pytest.param("tdist", None, {"nu": 2.0, "sigma2": 0.0},
-                     "scat/TDist degrees-of-freedom init_nu must be > 2 (finite variance); "
-                     "got init_nu=2", id="nu bound is strict, before sigma2"),
-        pytest.param("scat", None, {"nu": NAN},
-                     "scat/TDist degrees-of-freedom init_nu must be > 2 (finite variance); "
-                     "got init_nu=NaN", id="nu NaN"),
-        pytest.param("tdist", None, {"sigma2": 0.0},
-                     "scat/TDist scale init_sigma2 must be a positive finite scalar; "
-                     "got init_sigma2=0", id="sigma2"),
-        pytest.param("negbin", "y[2] = NaN", {}, "y must be finite; got y=NaN at row 2",
-                     id="NaN passes the domain, not the finite check"),
-        pytest.param("tdist", "y[2] = inf", {}, "y must be finite; got y=inf at row 2",
-                     id="infinite t response"),
-        pytest.param("tweedie", None, {"weights": np.r_[1.0, 1.0, 1.0, -1.0, np.ones(56)]},
-                     "weights must be finite and non-negative; got weight=-1 at row 3",
-                     id="negative weight"),
-        pytest.param("negbin", None, {"weights": np.r_[np.ones(7), NAN, np.ones(52)]},
-                     "weights must be finite and non-negative; got weight=NaN at row 7",
-                     id="NaN weight"),
+        pytest.param(
+            "nb", "y[4] = -1", {"theta": INF}, INIT_THETA + "inf", id="theta before response"
+        ),
+        pytest.param(
+            "negbin",
+            "y[4] = -1",
+            {},
+            "NegBin requires y ≥ 0; got y=-1 at row 4",
+            id="negbin response",
+        ),
+        pytest.param(
+            "tweedie", "y[4] = -1", {"tweedie_phi": 0.0}, INIT_PHI + "0", id="phi before response"
+        ),
+        pytest.param("tweedie", None, {"tweedie_phi": INF}, INIT_PHI + "inf", id="phi infinite"),
+        pytest.param(
+            "tw",
+            "y[4] = -1",
+            {},
+            "Tweedie requires y ≥ 0; got y=-1 at row 4",
+            id="tweedie response",
+        ),
+        pytest.param(
+            "tdist",
+            None,
+            {"nu": 2.0, "sigma2": 0.0},
+            "scat/TDist degrees-of-freedom init_nu must be > 2 (finite variance); got init_nu=2",
+            id="nu bound is strict, before sigma2",
+        ),
+        pytest.param(
+            "scat",
+            None,
+            {"nu": NAN},
+            "scat/TDist degrees-of-freedom init_nu must be > 2 (finite variance); got init_nu=NaN",
+            id="nu NaN",
+        ),
+        pytest.param(
+            "tdist",
+            None,
+            {"sigma2": 0.0},
+            "scat/TDist scale init_sigma2 must be a positive finite scalar; got init_sigma2=0",
+            id="sigma2",
+        ),
+        pytest.param(
+            "negbin",
+            "y[2] = NaN",
+            {},
+            "y must be finite; got y=NaN at row 2",
+            id="NaN passes the domain, not the finite check",
+        ),
+        pytest.param(
+            "tdist",
+            "y[2] = inf",
+            {},
+            "y must be finite; got y=inf at row 2",
+            id="infinite t response",
+        ),
+        pytest.param(
+            "tweedie",
+            None,
+            {"weights": np.r_[1.0, 1.0, 1.0, -1.0, np.ones(56)]},
+            "weights must be finite and non-negative; got weight=-1 at row 3",
+            id="negative weight",
+        ),
+        pytest.param(
+            "negbin",
+            None,
+            {"weights": np.r_[np.ones(7), NAN, np.ones(52)]},
+            "weights must be finite and non-negative; got weight=NaN at row 7",
+            id="NaN weight",
+        ),
     ],
 )
 def test_data_checks_report_the_first_failure_in_order(small, family, change, kwargs, message):
@@ -219,9 +280,9 @@ def test_scale_shape_params_and_covariance_follow_the_family(recovered, family):
     model, seed = recovered[family]
     x, _ = simulate_shape(family, 2000, seed)
     expected_scale = {
-        "negbin": np.exp(model.shape_params[0]),                   # theta itself
-        "tdist": np.exp(model.shape_params[0]),                    # sigma^2
-        "tweedie": max(np.exp(model.shape_params[0]), 1e-6),       # phi
+        "negbin": np.exp(model.shape_params[0]),  # theta itself
+        "tdist": np.exp(model.shape_params[0]),  # sigma^2
+        "tweedie": max(np.exp(model.shape_params[0]), 1e-6),  # phi
     }[family]
     assert model.shape_params.shape == ((1,) if family == "negbin" else (2,))
     assert model.scale == expected_scale

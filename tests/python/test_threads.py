@@ -6,9 +6,8 @@ import threading
 
 import numpy as np
 import pytest
-from simulated import simulate
-
 from krelm import fit
+from simulated import simulate
 
 
 def test_threaded_fits_match_sequential_fits():
