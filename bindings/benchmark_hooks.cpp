@@ -28,21 +28,20 @@ void bind_benchmark_hooks([[maybe_unused]] py::module_& module) {
   });
   module.def("_reset_work_counts", [] { reset_work_counts(); });
   // Seconds taken by each of `repeats` weighted Gram products XᵀWX of a copy of x.
-  module.def("_gram_product_seconds",
-             [](const py::object& x, const py::object& weights, int repeats) {
-               const RowMatrix matrix(borrow_matrix(x, "x"));
-               const Vector w(borrow_vector(weights, "weights"));
-               std::vector<double> seconds;
-               const py::gil_scoped_release release;
-               for (int r = 0; r < repeats; ++r) {
-                 const auto start = std::chrono::steady_clock::now();
-                 const RowMatrix gram = weighted_gram(matrix, as_span(w));
-                 const auto stop = std::chrono::steady_clock::now();
-                 seconds.push_back(std::chrono::duration<double>(stop - start).count() +
-                                   0.0 * gram(0, 0));
-               }
-               return seconds;
-             });
+  module.def(
+      "_gram_product_seconds", [](const py::object& x, const py::object& weights, int repeats) {
+        const RowMatrix matrix(borrow_matrix(x, "x"));
+        const Vector w(borrow_vector(weights, "weights"));
+        std::vector<double> seconds;
+        const py::gil_scoped_release release;
+        for (int r = 0; r < repeats; ++r) {
+          const auto start = std::chrono::steady_clock::now();
+          const RowMatrix gram = weighted_gram(matrix, as_span(w));
+          const auto stop = std::chrono::steady_clock::now();
+          seconds.push_back(std::chrono::duration<double>(stop - start).count() + 0.0 * gram(0, 0));
+        }
+        return seconds;
+      });
 #endif
 }
 

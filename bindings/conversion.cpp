@@ -9,8 +9,8 @@ namespace {
 
 constexpr auto item_size = static_cast<py::ssize_t>(sizeof(double));
 
-py::array checked_float64_array(const py::object& object, std::string_view name,
-                                py::ssize_t ndim, const char* expected) {
+py::array checked_float64_array(const py::object& object, std::string_view name, py::ssize_t ndim,
+                                const char* expected) {
   if (!py::isinstance<py::array_t<double>>(object)) {
     raise_argument_type_error(name, std::string("expected ") + expected);
   }
@@ -23,8 +23,8 @@ py::array checked_float64_array(const py::object& object, std::string_view name,
     if (array.strides(axis) % item_size != 0) {
       // A float64 field of a structured array can have a stride that is not a whole
       // number of doubles; a strided view cannot describe it.
-      raise_argument_type_error(name, std::string("expected ") + expected +
-                                          " whose strides are multiples of 8 bytes");
+      raise_argument_type_error(
+          name, std::string("expected ") + expected + " whose strides are multiples of 8 bytes");
     }
   }
   return array;
@@ -69,8 +69,7 @@ std::uint64_t to_unsigned(const py::object& object, std::string_view name) {
   return static_cast<std::uint64_t>(value);
 }
 
-std::optional<std::uint64_t> to_optional_unsigned(const py::object& object,
-                                                  std::string_view name) {
+std::optional<std::uint64_t> to_optional_unsigned(const py::object& object, std::string_view name) {
   if (object.is_none()) {
     return std::nullopt;
   }
@@ -100,8 +99,8 @@ std::optional<double> to_optional_float(const py::object& object, std::string_vi
 
 std::string to_text(const py::object& object, std::string_view name) {
   if (!PyUnicode_Check(object.ptr())) {
-    raise_argument_type_error(name, std::string("expected str; got ") +
-                                        Py_TYPE(object.ptr())->tp_name);
+    raise_argument_type_error(name,
+                              std::string("expected str; got ") + Py_TYPE(object.ptr())->tp_name);
   }
   Py_ssize_t size = 0;
   const char* data = PyUnicode_AsUTF8AndSize(object.ptr(), &size);

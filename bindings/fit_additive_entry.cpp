@@ -60,8 +60,8 @@ py::object fit_additive_entry(const py::object& family_name, const py::object& x
   const MatrixView x_view = borrow_matrix(x, "x");
   const VectorView y_view = borrow_vector(y, "y");
   if (!PyList_Check(terms.ptr())) {
-    raise_argument_type_error("terms", std::string("expected list; got ") +
-                                           Py_TYPE(terms.ptr())->tp_name);
+    raise_argument_type_error("terms",
+                              std::string("expected list; got ") + Py_TYPE(terms.ptr())->tp_name);
   }
   std::optional<Vector> weight_copy = copy_optional_vector(weights, "weights");
   const std::vector<TermSpec> specs = parse_terms(py::reinterpret_borrow<py::list>(terms));
@@ -72,7 +72,8 @@ py::object fit_additive_entry(const py::object& family_name, const py::object& x
   if (!is_additive_family(family)) {
     raise_value_error("fit_additive: family " + family +
                       " is shape-managed and restricted to single-smooth in 94b; use "
-                      "krelm.fit(family=" + family +
+                      "krelm.fit(family=" +
+                      family +
                       ", …) or wait for multi-smooth shape-aware support. Supported additive "
                       "families: gaussian, bernoulli/binomial, poisson, quasipoisson, "
                       "quasibinomial, gamma, inverse_gaussian");
@@ -87,8 +88,8 @@ py::object fit_additive_entry(const py::object& family_name, const py::object& x
   const auto x_rows = static_cast<std::size_t>(x_view.rows());
   Vector y_copy(y_view);  // the fit reads its own copy once the lock is released
   auto fitted = without_gil([&] {
-    return fit_glm(row->kind, std::move(design), x_rows, std::move(y_copy),
-                   std::move(weight_copy), interrupt_check());
+    return fit_glm(row->kind, std::move(design), x_rows, std::move(y_copy), std::move(weight_copy),
+                   interrupt_check());
   });
   return py::cast(value_or_raise(std::move(fitted)));
 }
@@ -96,9 +97,8 @@ py::object fit_additive_entry(const py::object& family_name, const py::object& x
 }  // namespace
 
 void bind_fit_additive(py::module_& module) {
-  module.def("fit_additive", &fit_additive_entry, fit_additive_docstring,
-             py::arg("family_name"), py::arg("x"), py::arg("y"), py::arg("terms"),
-             py::arg("weights") = py::none());
+  module.def("fit_additive", &fit_additive_entry, fit_additive_docstring, py::arg("family_name"),
+             py::arg("x"), py::arg("y"), py::arg("terms"), py::arg("weights") = py::none());
 }
 
 }  // namespace krelm::bindings

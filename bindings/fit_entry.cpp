@@ -6,8 +6,8 @@
 #include "conversion.hpp"
 #include "errors.hpp"
 #include "family_table.hpp"
-#include "fit/glm_driver.hpp"
 #include "fit/fitted_gam.hpp"
+#include "fit/glm_driver.hpp"
 #include "fit_arguments.hpp"
 #include "fit_drivers.hpp"
 #include "gil.hpp"
@@ -85,8 +85,8 @@ py::object fit_glm_family(FamilyKind kind, FitArguments&& args) {
 }
 
 void bind_fit(py::module_& module) {
-  module.def("fit", &fit_entry, fit_docstring, py::arg("family_name"), py::arg("x"),
-             py::arg("y"), py::arg("weights") = py::none(), py::arg("k") = py::int_(10),
+  module.def("fit", &fit_entry, fit_docstring, py::arg("family_name"), py::arg("x"), py::arg("y"),
+             py::arg("weights") = py::none(), py::arg("k") = py::int_(10),
              py::arg("design") = py::str("cr"), py::arg("theta") = py::none(),
              py::arg("nu") = py::none(), py::arg("sigma2") = py::none(),
              py::arg("tweedie_p") = py::none(), py::arg("tweedie_phi") = py::none(),

@@ -38,8 +38,7 @@ void check_before_design(const Family& family) {
     raise_value_error("negbin theta must be > 0; got theta=" + format_float(family.theta));
   }
   if (family.kind == FamilyKind::Tweedie && !(family.power > 1.0 && family.power < 2.0)) {
-    raise_value_error("tweedie p must be in (1, 2); got tweedie_p=" +
-                      format_float(family.power));
+    raise_value_error("tweedie p must be in (1, 2); got tweedie_p=" + format_float(family.power));
   }
 }
 

@@ -44,7 +44,8 @@ FittedGamClass bind_fitted_gam(py::module_& module) {
   FittedGamClass cls(module, "FittedGam", "");
   cls.attr("__module__") = "krelm._krelm_native";
   cls.def_property_readonly("beta", [](const FittedGam& f) { return to_numpy(f.beta); })
-      .def_property_readonly("rho", [](const FittedGam& f) { return to_numpy(f.rho); }, rho_doc)
+      .def_property_readonly(
+          "rho", [](const FittedGam& f) { return to_numpy(f.rho); }, rho_doc)
       .def_property_readonly(
           "lambda", [](const FittedGam& f) { return to_numpy(f.lambda); }, lambda_doc)
       .def_property_readonly(
@@ -56,8 +57,7 @@ FittedGamClass bind_fitted_gam(py::module_& module) {
       .def_property_readonly("converged", [](const FittedGam& f) { return f.converged; })
       .def_property_readonly("reml_value", [](const FittedGam& f) { return f.reml_value; })
       .def_property_readonly(
-          "shape_params", [](const FittedGam& f) { return to_numpy(f.shape_params); },
-          shape_doc)
+          "shape_params", [](const FittedGam& f) { return to_numpy(f.shape_params); }, shape_doc)
       .def(
           "vcov", [](const FittedGam& f) { return to_numpy(f.vcov); },
           "vcov($self)\n--\n\nPosterior covariance of beta, sigma^2 * A^-1; returns a (p, p) "

@@ -17,8 +17,8 @@ py::bytes serialize(const FittedGam& fit) {
 
 py::object deserialize(const py::object& /*cls*/, const py::object& bytes) {
   if (!PyBytes_Check(bytes.ptr())) {
-    raise_argument_type_error("bytes", std::string("expected bytes; got ") +
-                                           Py_TYPE(bytes.ptr())->tp_name);
+    raise_argument_type_error("bytes",
+                              std::string("expected bytes; got ") + Py_TYPE(bytes.ptr())->tp_name);
   }
   const char* data = PyBytes_AS_STRING(bytes.ptr());
   const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr()));
@@ -50,8 +50,8 @@ void bind_persistence(FittedGamClass& cls) {
            "frame.");
   // deserialize is a class method: FittedGam.deserialize(frame) from the class or any
   // instance, always returning a FittedGam.
-  cls.attr("deserialize") = py::reinterpret_steal<py::object>(
-      PyClassMethod_New(cls.attr("deserialize").ptr()));
+  cls.attr("deserialize") =
+      py::reinterpret_steal<py::object>(PyClassMethod_New(cls.attr("deserialize").ptr()));
 }
 
 }  // namespace krelm::bindings

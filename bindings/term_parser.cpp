@@ -99,8 +99,7 @@ std::vector<TermSpec> parse_terms(const py::list& terms) {
   // A user object's __index__ or __repr__ may shrink the list while it is read.
   for (std::size_t index = 0; static_cast<Py_ssize_t>(index) < PyList_GET_SIZE(terms.ptr());
        ++index) {
-    const py::object item =
-        py::reinterpret_borrow<py::object>(PyList_GET_ITEM(terms.ptr(), index));
+    const py::object item = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(terms.ptr(), index));
     if (!PyTuple_Check(item.ptr())) {
       const std::string shown = py::repr(item);
       raise_value_error(term_prefix(index) + " must be a tuple; got " + shown);

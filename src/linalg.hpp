@@ -29,8 +29,8 @@ void cholesky_solve_in_place(const RowMatrix& lower, Eigen::Ref<Vector> rhs);
 void forward_substitute_in_place(const RowMatrix& lower, Eigen::Ref<Vector> rhs);
 
 struct SymmetricEigen {
-  Vector values;        ///< ascending
-  RowMatrix vectors;    ///< column c is the unit eigenvector of values[c]
+  Vector values;      ///< ascending
+  RowMatrix vectors;  ///< column c is the unit eigenvector of values[c]
 };
 
 /// Eigen-decomposition of a symmetric matrix with eigenvectors (dsyev, upper triangle of

@@ -47,8 +47,8 @@ RowMatrix weighted_gram(const RowMatrix& x, std::span<const double> weights) {
   if (weights.empty()) {
     const int rows = static_cast<int>(n);
     const double zero = 0.0;
-    dsyrk_(&upper, &no_transpose, &p, &rows, &one, x.data(), &leading_dimension, &zero,
-           gram.data(), &leading_dimension);
+    dsyrk_(&upper, &no_transpose, &p, &rows, &one, x.data(), &leading_dimension, &zero, gram.data(),
+           &leading_dimension);
     symmetrise_from_lower_blas(gram);
     return gram;
   }
@@ -74,8 +74,8 @@ RowMatrix weighted_gram(const RowMatrix& x, std::span<const double> weights) {
           scaled(r, c) = root * block[r * p + c];
         }
       }
-      dsyrk_(&upper, &no_transpose, &p, &block_rows, &one, scaled.data(), &leading_dimension,
-             &one, gram.data(), &leading_dimension);
+      dsyrk_(&upper, &no_transpose, &p, &block_rows, &one, scaled.data(), &leading_dimension, &one,
+             gram.data(), &leading_dimension);
     }
   }
   if (has_negative) {
@@ -128,8 +128,8 @@ double weighted_residual_sum_of_squares(const RowMatrix& x, const Vector& beta, 
     const Eigen::Index rows = std::min(gram_block_rows, n - start);
     const int block_rows = static_cast<int>(rows);
     if (p > 0) {
-      dgemv_(&transpose, &p, &block_rows, &one, x.data() + start * p, &p, beta.data(), &unit,
-             &zero, fitted.data(), &unit);
+      dgemv_(&transpose, &p, &block_rows, &one, x.data() + start * p, &p, beta.data(), &unit, &zero,
+             fitted.data(), &unit);
     } else {
       std::fill(fitted.begin(), fitted.end(), 0.0);
     }

@@ -9,8 +9,8 @@
 namespace krelm {
 
 struct WorkCounts {
-  std::uint64_t gram_products = 0;   ///< XᵀWX formations
-  std::uint64_t design_products = 0; ///< Xβ (and Xᵀv) products
+  std::uint64_t gram_products = 0;    ///< XᵀWX formations
+  std::uint64_t design_products = 0;  ///< Xβ (and Xᵀv) products
   std::uint64_t inner_fits = 0;
   std::uint64_t inner_iterations = 0;
 };

@@ -46,8 +46,7 @@ Vector natural_half_curvatures(const Vector& h, const Vector& y) {
   Vector mu = Vector::Zero(k);
   Vector z = Vector::Zero(k);
   for (Eigen::Index j = 1; j <= k - 2; ++j) {
-    const double alpha =
-        (3.0 / h(j)) * (y(j + 1) - y(j)) - (3.0 / h(j - 1)) * (y(j) - y(j - 1));
+    const double alpha = (3.0 / h(j)) * (y(j + 1) - y(j)) - (3.0 / h(j - 1)) * (y(j) - y(j - 1));
     const double l = 2.0 * (h(j - 1) + h(j)) - h(j - 1) * mu(j - 1);
     mu(j) = h(j) / l;
     z(j) = (alpha - h(j - 1) * z(j - 1)) / l;
@@ -64,8 +63,14 @@ CubicPieces cardinal_spline_pieces(const Vector& knots) {
   const Eigen::Index k = knots.size();
   const Eigen::Index intervals = k - 1;
   const Vector h = knot_spacings(knots);
-  CubicPieces pieces{RowMatrix(intervals, k), RowMatrix(intervals, k), RowMatrix(intervals, k),
-                     RowMatrix(intervals, k), Vector(k), Vector(k), Vector(k), Vector(k)};
+  CubicPieces pieces{RowMatrix(intervals, k),
+                     RowMatrix(intervals, k),
+                     RowMatrix(intervals, k),
+                     RowMatrix(intervals, k),
+                     Vector(k),
+                     Vector(k),
+                     Vector(k),
+                     Vector(k)};
   for (Eigen::Index i = 0; i < k; ++i) {
     const Vector y = Vector::Unit(k, i);
     const Vector c = natural_half_curvatures(h, y);
@@ -188,9 +193,9 @@ Expected<CrBasis> CrBasis::from_knots(Vector knots) {
   // overflows and every basis value and penalty entry would be NaN.
   const double span = knots(knots.size() - 1) - knots(0);
   if (!std::isfinite(span * span * span)) {
-    return std::unexpected(invalid_parameter(
-        "CR spline knots span too wide a range to evaluate; got knots from " +
-        format_float(knots(0)) + " to " + format_float(knots(knots.size() - 1))));
+    return std::unexpected(
+        invalid_parameter("CR spline knots span too wide a range to evaluate; got knots from " +
+                          format_float(knots(0)) + " to " + format_float(knots(knots.size() - 1))));
   }
   return CrBasis(std::move(knots));
 }
@@ -219,8 +224,8 @@ RowMatrix CrBasis::evaluate(const VectorRef& x) const {
       const double t2 = t * t;
       const double t3 = t2 * t;
       for (Eigen::Index i = 0; i < k; ++i) {
-        basis(r, i) = pieces.d(j, i) * t3 + pieces.c(j, i) * t2 + pieces.b(j, i) * t +
-                      pieces.a(j, i);
+        basis(r, i) =
+            pieces.d(j, i) * t3 + pieces.c(j, i) * t2 + pieces.b(j, i) * t + pieces.a(j, i);
       }
     }
   }
@@ -261,8 +266,8 @@ Expected<CrBasis> place_knots(const VectorRef& values, std::size_t k) {
                                              " (got " + std::to_string(k) + ")"));
   }
   const std::vector<double> distinct = distinct_sorted_values(values);
-  Vector knots = distinct.size() < k ? evenly_spaced_knots(distinct, k)
-                                     : quantile_knots(distinct, k);
+  Vector knots =
+      distinct.size() < k ? evenly_spaced_knots(distinct, k) : quantile_knots(distinct, k);
   return CrBasis::from_knots(std::move(knots));
 }
 

@@ -58,11 +58,11 @@ Expected<BuiltTerm> build_term(const MatrixRef& x, const TermSpec& spec) {
             if (!term) {
               return std::unexpected(std::move(term.error()));
             }
-            return BuiltTerm{std::move(term->basis),
-                             {std::move(term->penalty)},
-                             Predictor{CrPredictor{std::move(term->knots),
-                                                   std::move(term->centring)}},
-                             {s.col}};
+            return BuiltTerm{
+                std::move(term->basis),
+                {std::move(term->penalty)},
+                Predictor{CrPredictor{std::move(term->knots), std::move(term->centring)}},
+                {s.col}};
           },
           [&](const CrStableTermSpec& s) -> Expected<BuiltTerm> {
             auto term = build_cr_stable_term(x, s.col, s.k);

@@ -82,8 +82,8 @@ Design single_smooth_design(const RowMatrix& block, const RowMatrix& term_penalt
   const auto p = static_cast<std::size_t>(design.model_matrix.cols());
   RowMatrix penalty = embed_penalty(term_penalty, p, 1);
   const RankLogDet rank_logdet = penalty_rank_logdet(penalty);
-  design.penalties.push_back(PenaltyBlock{std::move(penalty), rank_logdet.rank,
-                                          rank_logdet.log_pdet});
+  design.penalties.push_back(
+      PenaltyBlock{std::move(penalty), rank_logdet.rank, rank_logdet.log_pdet});
   design.null_space_dim = p > rank_logdet.rank ? p - rank_logdet.rank : 0;
   design.predictor = std::move(predictor);
   return design;

@@ -12,16 +12,16 @@
 namespace krelm {
 
 struct PenaltyBlock {
-  RowMatrix matrix;          ///< S_j, p × p, zero outside its term's rows and columns
-  std::size_t rank = 0;      ///< numerical rank of S_j
-  double log_pdet = 0.0;     ///< sum of ln of the eigenvalues counted in `rank`
+  RowMatrix matrix;       ///< S_j, p × p, zero outside its term's rows and columns
+  std::size_t rank = 0;   ///< numerical rank of S_j
+  double log_pdet = 0.0;  ///< sum of ln of the eigenvalues counted in `rank`
 };
 
 struct Design {
   Predictor predictor;
-  RowMatrix model_matrix;                 ///< n × p, column 0 all ones
-  std::vector<PenaltyBlock> penalties;    ///< one per smoothing parameter, non-empty
-  std::size_t null_space_dim = 0;         ///< p − Σ rank_j, floored at 0
+  RowMatrix model_matrix;               ///< n × p, column 0 all ones
+  std::vector<PenaltyBlock> penalties;  ///< one per smoothing parameter, non-empty
+  std::size_t null_space_dim = 0;       ///< p − Σ rank_j, floored at 0
 };
 
 struct RankLogDet {

@@ -118,10 +118,10 @@ Expected<RowMatrix> margin_block(const CrBasis& basis, const RowMatrix& xp, cons
 Expected<RowMatrix> rebuild_tensor(const TensorPredictor& predictor, const MatrixRef& x) {
   const auto width = static_cast<std::uint64_t>(x.cols());
   if (predictor.col_a >= width || predictor.col_b >= width) {
-    return std::unexpected(invalid_parameter(
-        "TensorPredictor: term reads columns (" + std::to_string(predictor.col_a) + ", " +
-        std::to_string(predictor.col_b) + ") but x has only " + std::to_string(width) +
-        " columns"));
+    return std::unexpected(invalid_parameter("TensorPredictor: term reads columns (" +
+                                             std::to_string(predictor.col_a) + ", " +
+                                             std::to_string(predictor.col_b) + ") but x has only " +
+                                             std::to_string(width) + " columns"));
   }
   const auto basis_a = stored_margin(predictor.knots_a, "knots_a");
   if (!basis_a) {
@@ -154,23 +154,22 @@ Expected<RowMatrix> rebuild_tensor(const TensorPredictor& predictor, const Matri
 Expected<RowMatrix> rebuild_additive(const AdditivePredictor& predictor, const MatrixRef& x);
 
 Expected<RowMatrix> rebuild_any(const Predictor& predictor, const MatrixRef& x) {
-  return std::visit(
-      Overloaded{
-          [&](const CrPredictor& p) { return rebuild_cr(p, x); },
-          [&](const RePredictor& p) { return rebuild_re(p, x); },
-          [&](const CrStablePredictor& p) { return rebuild_cr_stable(p, x); },
-          [&](const AdditivePredictor& p) { return rebuild_additive(p, x); },
-          [&](const TensorPredictor& p) { return rebuild_tensor(p, x); },
-      },
-      predictor.value);
+  return std::visit(Overloaded{
+                        [&](const CrPredictor& p) { return rebuild_cr(p, x); },
+                        [&](const RePredictor& p) { return rebuild_re(p, x); },
+                        [&](const CrStablePredictor& p) { return rebuild_cr_stable(p, x); },
+                        [&](const AdditivePredictor& p) { return rebuild_additive(p, x); },
+                        [&](const TensorPredictor& p) { return rebuild_tensor(p, x); },
+                    },
+                    predictor.value);
 }
 
 Expected<void> check_additive_lengths(const AdditivePredictor& predictor) {
   const std::size_t terms = predictor.term_predictors.size();
   const auto count_error = [&](const char* field, std::size_t got) {
     return invalid_parameter(std::string("AdditivePredictor: ") + field +
-                             " must have one entry per term (" + std::to_string(terms) +
-                             "); got " + std::to_string(got));
+                             " must have one entry per term (" + std::to_string(terms) + "); got " +
+                             std::to_string(got));
   };
   if (predictor.cols_used.size() != terms) {
     return std::unexpected(count_error("cols_used", predictor.cols_used.size()));

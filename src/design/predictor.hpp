@@ -17,12 +17,12 @@ namespace krelm {
 enum class MarginBasis { Cr };
 
 struct CrPredictor {
-  Vector knots;         ///< k knots, strictly increasing
-  RowMatrix centring;   ///< Z, k × (k−1)
+  Vector knots;        ///< k knots, strictly increasing
+  RowMatrix centring;  ///< Z, k × (k−1)
 };
 
 struct RePredictor {
-  Vector levels;        ///< L levels, ascending, bitwise distinct
+  Vector levels;  ///< L levels, ascending, bitwise distinct
 };
 
 struct CrStablePredictor {
@@ -38,9 +38,9 @@ struct TensorPredictor {
   MarginBasis bs_b = MarginBasis::Cr;
   Vector knots_a;
   Vector knots_b;
-  RowMatrix xp_a;       ///< k_a × k_a
-  RowMatrix xp_b;       ///< k_b × k_b
-  RowMatrix centring;   ///< Z, k_a·k_b × (k_a·k_b − 1)
+  RowMatrix xp_a;      ///< k_a × k_a
+  RowMatrix xp_b;      ///< k_b × k_b
+  RowMatrix centring;  ///< Z, k_a·k_b × (k_a·k_b − 1)
 };
 
 struct Predictor;

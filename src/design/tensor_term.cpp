@@ -111,8 +111,8 @@ Expected<TensorTerm> build_tensor_term(const MatrixRef& x, std::size_t col_a, st
   if (!penalty_b) {
     return std::unexpected(std::move(penalty_b.error()));
   }
-  const RowMatrix product = row_tensor_product(margin_a->evaluate(column_a),
-                                               margin_b->evaluate(column_b));
+  const RowMatrix product =
+      row_tensor_product(margin_a->evaluate(column_a), margin_b->evaluate(column_b));
   const Eigen::Index size_a = margin_a->knots().size();
   const Eigen::Index size_b = margin_b->knots().size();
   const RowMatrix expanded_a = expand_slow_margin(*penalty_a, size_b);

@@ -33,8 +33,8 @@ void elf_newton_terms(const Vector& y, const Vector& eta, const ElfConstants& el
                       Vector& gradient_out, Vector& weights_out, Vector& response_out);
 
 /// Σ_i d(y_i, η_i) without prior weights; +∞ as soon as one d_i is not finite.
-[[nodiscard]] double elf_deviance_sum(const Vector& y, const Vector& eta, double tau,
-                                      double sigma, double lambda);
+[[nodiscard]] double elf_deviance_sum(const Vector& y, const Vector& eta, double tau, double sigma,
+                                      double lambda);
 
 /// ℓ_E = a ln τ + b ln(1 − τ) − ln λ̃ − (lnΓ(a) + lnΓ(b) − lnΓ(a + b)) with
 /// a = λ̃τ/σ̃, b = λ̃(1 − τ)/σ̃, σ̃ and λ̃ floored at 1e-12; ls = n·ℓ_E.

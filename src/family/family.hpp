@@ -27,16 +27,16 @@ enum class FamilyKind {
 /// A family with its parameters; only the fields of `kind` are meaningful.
 struct Family {
   FamilyKind kind = FamilyKind::Gaussian;
-  double theta = 2.0;                 ///< NegBin overdispersion θ
-  double nu = 5.0;                    ///< TDist degrees of freedom
-  double sigma2 = 1.0;                ///< TDist scale σ²
-  double power = 1.5;                 ///< Tweedie p
-  double phi = 1.0;                   ///< Tweedie dispersion φ
-  std::size_t n_cats = 0;             ///< Ocat R
-  std::vector<double> thresholds;     ///< Ocat log-gap thresholds, R − 2 of them
-  double tau = 0.5;                   ///< ELF quantile level
-  double elf_sigma = 0.0;             ///< ELF loss scale (0: chosen by the driver)
-  double elf_lambda = 0.0;            ///< ELF sharpness (0: chosen by the driver)
+  double theta = 2.0;              ///< NegBin overdispersion θ
+  double nu = 5.0;                 ///< TDist degrees of freedom
+  double sigma2 = 1.0;             ///< TDist scale σ²
+  double power = 1.5;              ///< Tweedie p
+  double phi = 1.0;                ///< Tweedie dispersion φ
+  std::size_t n_cats = 0;          ///< Ocat R
+  std::vector<double> thresholds;  ///< Ocat log-gap thresholds, R − 2 of them
+  double tau = 0.5;                ///< ELF quantile level
+  double elf_sigma = 0.0;          ///< ELF loss scale (0: chosen by the driver)
+  double elf_lambda = 0.0;         ///< ELF sharpness (0: chosen by the driver)
 };
 
 [[nodiscard]] LinkKind link_kind_of(FamilyKind kind);

@@ -195,9 +195,8 @@ Expected<void> check_each_row(FamilyKind kind, const VectorRef& y, std::string_v
   for (Eigen::Index row = 0; row < y.size(); ++row) {
     if (!accepts(y[row])) {
       return std::unexpected(invalid_parameter(
-          std::string(display_name(kind)) + " requires y " + std::string(requirement) +
-          "; got y=" + format_float(y[row]) + " at row " +
-          std::to_string(static_cast<std::size_t>(row))));
+          std::string(display_name(kind)) + " requires y " + std::string(requirement) + "; got y=" +
+          format_float(y[row]) + " at row " + std::to_string(static_cast<std::size_t>(row))));
     }
   }
   return {};
@@ -293,8 +292,8 @@ CheckedDeviance checked_deviance(const PirlsFamily& family, const Vector& y, con
     for (Eigen::Index i = 0; i < y.size(); ++i) {
       const double unit = pieces.unit_deviance(y[i], mu[i]);
       result.deviance += prior_weight(prior_weights, i) * unit;
-      result.terms_finite = result.terms_finite && std::isfinite(eta[i]) &&
-                            std::isfinite(mu[i]) && std::isfinite(2.0 * unit);
+      result.terms_finite = result.terms_finite && std::isfinite(eta[i]) && std::isfinite(mu[i]) &&
+                            std::isfinite(2.0 * unit);
     }
     return result;
   });

@@ -13,8 +13,8 @@ double negbin_saturated_loglik(const Vector& y, double theta) {
   for (Eigen::Index i = 0; i < y.size(); ++i) {
     const double yi = y[i];
     const double count_term = yi > 0.0 ? yi * std::log(yi / (theta + yi)) : 0.0;
-    total += ln_gamma(yi + theta) - ln_gamma_theta + theta * std::log(theta / (theta + yi)) +
-             count_term;
+    total +=
+        ln_gamma(yi + theta) - ln_gamma_theta + theta * std::log(theta / (theta + yi)) + count_term;
   }
   return total;
 }

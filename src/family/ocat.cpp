@@ -113,8 +113,7 @@ double ocat_deviance(const Vector& y, const Vector& eta, std::span<const double>
                      const Vector& cut_points) {
   double total = 0.0;
   for (Eigen::Index i = 0; i < y.size(); ++i) {
-    const double weight =
-        prior_weights.empty() ? 1.0 : prior_weights[static_cast<std::size_t>(i)];
+    const double weight = prior_weights.empty() ? 1.0 : prior_weights[static_cast<std::size_t>(i)];
     total += weight * (-2.0 * std::log(ocat_probability(y[i], eta[i], cut_points)));
   }
   return total;

@@ -28,8 +28,7 @@ constexpr double ocat_probability_floor = 2.2250738585072014e-308;
 
 /// D = Σ_i w_i·(−2·log P⁺_i); `prior_weights` empty means all ones.
 [[nodiscard]] double ocat_deviance(const Vector& y, const Vector& eta,
-                                   std::span<const double> prior_weights,
-                                   const Vector& cut_points);
+                                   std::span<const double> prior_weights, const Vector& cut_points);
 
 /// g_i = ∂(−2 log P_i)/∂η_i and h_i = ∂²(−2 log P_i)/∂η_i², without prior weights.
 void ocat_eta_derivatives(const Vector& y, const Vector& eta, const Vector& cut_points,

@@ -19,8 +19,7 @@ double pearson_sum(const Vector& y, const Vector& mu, std::span<const double> pr
                    ResidualAndVariance residual_and_variance) {
   double total = 0.0;
   for (Eigen::Index i = 0; i < y.size(); ++i) {
-    const double weight =
-        prior_weights.empty() ? 1.0 : prior_weights[static_cast<std::size_t>(i)];
+    const double weight = prior_weights.empty() ? 1.0 : prior_weights[static_cast<std::size_t>(i)];
     const auto [residual, variance] = residual_and_variance(y[i], mu[i]);
     total += weight * (residual * residual) / variance;
   }

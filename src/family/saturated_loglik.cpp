@@ -77,8 +77,7 @@ double saturated_loglik(FamilyKind kind, const Vector& y, double phi) {
   internal_fault("saturated_loglik called for family " + std::string(display_name(kind)));
 }
 
-double gamma_scale_newton(double phi0, double penalised_deviance, double null_space_dim,
-                          double n) {
+double gamma_scale_newton(double phi0, double penalised_deviance, double null_space_dim, double n) {
   constexpr int max_steps = 30;
   constexpr double scale_floor = 1e-8;
   constexpr double flat_derivative = 1e-15;

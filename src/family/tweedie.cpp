@@ -260,21 +260,21 @@ std::array<double, 2> tweedie_shape_gradient(const Vector& y, const Vector& mu, 
 
   const double one_minus_p = 1.0 - p;
   const double two_minus_p = 2.0 - p;
-  double saturated_sum = 0.0;           // A = Σ T_i
-  double saturated_power_sum = 0.0;     // B = Σ ∂T_i/∂p
-  double series_log_phi_sum = 0.0;      // Σ q_i
-  double series_power_sum = 0.0;        // Σ r_i
-  double deviance_power_sum = 0.0;      // ∂D/∂p, unweighted
+  double saturated_sum = 0.0;        // A = Σ T_i
+  double saturated_power_sum = 0.0;  // B = Σ ∂T_i/∂p
+  double series_log_phi_sum = 0.0;   // Σ q_i
+  double series_power_sum = 0.0;     // Σ r_i
+  double deviance_power_sum = 0.0;   // ∂D/∂p, unweighted
   for (Eigen::Index i = 0; i < y.size(); ++i) {
     const double yi = y[i];
     if (yi > 0.0) {
       const double y_two_minus_p = std::pow(yi, two_minus_p);
       saturated_sum += y_two_minus_p / (one_minus_p * two_minus_p * phi_floored);
-      saturated_power_sum += y_two_minus_p *
-                             (1.0 / (one_minus_p * one_minus_p) -
-                              1.0 / (two_minus_p * two_minus_p) -
-                              std::log(yi) / (one_minus_p * two_minus_p)) /
-                             phi_floored;
+      saturated_power_sum +=
+          y_two_minus_p *
+          (1.0 / (one_minus_p * one_minus_p) - 1.0 / (two_minus_p * two_minus_p) -
+           std::log(yi) / (one_minus_p * two_minus_p)) /
+          phi_floored;
       const TweedieSeriesDerivatives series = walk_series_derivatives(constants, cache, yi);
       series_log_phi_sum += series.d_log_phi;
       series_power_sum += series.d_power;
@@ -282,8 +282,8 @@ std::array<double, 2> tweedie_shape_gradient(const Vector& y, const Vector& mu, 
     deviance_power_sum += deviance_power_derivative(yi, mu[i], p);
   }
   const auto n = static_cast<double>(y.size());
-  const double log_phi_component = saturated_sum - 0.5 * (n - m) -
-                                   penalised_deviance / (2.0 * phi_floored) - series_log_phi_sum;
+  const double log_phi_component =
+      saturated_sum - 0.5 * (n - m) - penalised_deviance / (2.0 * phi_floored) - series_log_phi_sum;
   const double power_component =
       tweedie_power_chain_factor(p) *
       (deviance_power_sum / (2.0 * phi_floored) - saturated_power_sum - series_power_sum);

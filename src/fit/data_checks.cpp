@@ -67,9 +67,9 @@ Expected<void> check_covariates_finite(const MatrixRef& x, std::span<const std::
     }
     for (Eigen::Index row = 0; row < x.rows(); ++row) {
       if (!std::isfinite(x(row, col))) {
-        return std::unexpected(invalid_parameter(
-            "x must be finite; got x=" + format_float(x(row, col)) + " at row " +
-            std::to_string(row) + ", column " + std::to_string(column)));
+        return std::unexpected(
+            invalid_parameter("x must be finite; got x=" + format_float(x(row, col)) + " at row " +
+                              std::to_string(row) + ", column " + std::to_string(column)));
       }
     }
   }

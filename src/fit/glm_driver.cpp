@@ -25,8 +25,7 @@ Expected<InnerFit> final_fit(const ScoreContext& context, const Vector& rho) {
   return pirls(context.inner_data(), PirlsFamily{context.family}, rho, context.settings);
 }
 
-double scale_of(const ScoreContext& context, const InnerFit& fit, const Vector& rho,
-                double edf) {
+double scale_of(const ScoreContext& context, const InnerFit& fit, const Vector& rho, double edf) {
   switch (context.family) {
     case FamilyKind::Gaussian:
       return gaussian_scale(fit.deviance, context.penalties, rho, fit.beta,
@@ -47,8 +46,8 @@ double scale_of(const ScoreContext& context, const InnerFit& fit, const Vector& 
 
 Expected<void> check_glm_data(FamilyKind family, std::size_t x_rows, const VectorRef& y,
                               const std::optional<Vector>& prior_weights) {
-  if (auto counted = check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()),
-                                                   prior_weights);
+  if (auto counted =
+          check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()), prior_weights);
       !counted) {
     return counted;
   }
@@ -67,12 +66,11 @@ Expected<FittedGam> fit_glm(FamilyKind family, Design design, std::size_t x_rows
   if (auto checked = check_glm_data(family, x_rows, y, prior_weights); !checked) {
     return std::unexpected(std::move(checked.error()));
   }
-  ScoreContext context =
-      make_score_context(family, design, std::move(y), std::move(prior_weights));
+  ScoreContext context = make_score_context(family, design, std::move(y), std::move(prior_weights));
   const Vector rho0 = Vector::Zero(static_cast<Eigen::Index>(context.m()));
-  auto outer = outer_newton(
-      [&context](const Vector& rho) { return score_with_hessian(context, rho); }, rho0,
-      between_iterations);
+  auto outer =
+      outer_newton([&context](const Vector& rho) { return score_with_hessian(context, rho); }, rho0,
+                   between_iterations);
   if (!outer) {
     return std::unexpected(std::move(outer.error()));
   }
@@ -84,9 +82,8 @@ Expected<FittedGam> fit_glm(FamilyKind family, Design design, std::size_t x_rows
   FittedGam result;
   // The Gaussian working weights are the prior weights, so XᵀWX is the Gram matrix the
   // context already holds: no second pass over X.
-  result.edf_total = context.gaussian
-                         ? trace_of_product(inverse, context.gaussian->xtwx)
-                         : edf_total(context.x, fit->working_weights, inverse);
+  result.edf_total = context.gaussian ? trace_of_product(inverse, context.gaussian->xtwx)
+                                      : edf_total(context.x, fit->working_weights, inverse);
   result.edf_per_term = edf_per_penalty(context.penalties, outer->rho, inverse);
   result.scale = scale_of(context, *fit, outer->rho, result.edf_total);
   result.vcov = posterior_covariance(inverse, result.scale);

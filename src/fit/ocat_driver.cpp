@@ -48,9 +48,9 @@ Expected<void> check_categories(const VectorRef& y, std::size_t n_cats) {
   for (Eigen::Index row = 0; row < y.size(); ++row) {
     const double nearest = std::round(y(row));
     if (!(nearest >= 1.0 && nearest <= largest)) {  // NaN fails
-      return std::unexpected(invalid_parameter(
-          "Ocat requires y to be an integer in 1..=" + std::to_string(n_cats) +
-          "; got y=" + format_float(y(row)) + " at row " + std::to_string(row)));
+      return std::unexpected(
+          invalid_parameter("Ocat requires y to be an integer in 1..=" + std::to_string(n_cats) +
+                            "; got y=" + format_float(y(row)) + " at row " + std::to_string(row)));
     }
   }
   return {};
@@ -61,8 +61,8 @@ Expected<void> check_categories(const VectorRef& y, std::size_t n_cats) {
 Expected<void> check_ocat_data(const Family& family, std::size_t x_rows, const VectorRef& y,
                                const std::optional<Vector>& prior_weights,
                                std::size_t penalty_count) {
-  if (auto counted = check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()),
-                                                   prior_weights);
+  if (auto counted =
+          check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()), prior_weights);
       !counted) {
     return counted;
   }
@@ -83,9 +83,9 @@ Expected<void> check_ocat_data(const Family& family, std::size_t x_rows, const V
         std::to_string(family.thresholds.size())));
   }
   if (penalty_count != 1) {
-    return std::unexpected(invalid_parameter(
-        "ocat is restricted to single-smooth fits in 94b; got " + std::to_string(penalty_count) +
-        " terms"));
+    return std::unexpected(
+        invalid_parameter("ocat is restricted to single-smooth fits in 94b; got " +
+                          std::to_string(penalty_count) + " terms"));
   }
   return check_weights_valid(prior_weights);
 }

@@ -32,8 +32,7 @@ struct Interval {
 /// Contrasts X_a − X_b row by row (a single row broadcasts). Errors: the width and
 /// row-count messages.
 [[nodiscard]] Expected<Interval> contrast_interval(const RowMatrix& lpmatrix_a,
-                                                   const RowMatrix& lpmatrix_b,
-                                                   const Vector& beta, const RowMatrix& vcov,
-                                                   double z);
+                                                   const RowMatrix& lpmatrix_b, const Vector& beta,
+                                                   const RowMatrix& vcov, double z);
 
 }  // namespace krelm

@@ -55,8 +55,8 @@ ElfProblem elf_problem(const ElfScoreContext& context) {
 
 }  // namespace
 
-Expected<ElfWarmStart> elf_warm_start(const RowMatrix& x, const RowMatrix& penalty,
-                                      const Vector& y, double tau) {
+Expected<ElfWarmStart> elf_warm_start(const RowMatrix& x, const RowMatrix& penalty, const Vector& y,
+                                      double tau) {
   RowMatrix factor = weighted_gram(x, {}) + penalty;  // A₀ = XᵀX + S at λ = 1
   if (auto factored = factor_cholesky_in_place(factor); !factored) {
     return std::unexpected(
@@ -81,8 +81,8 @@ ElfTuning auto_tune_elf(double mean_squared_residual, double tau, double sigma, 
     // Far quantiles see fewer residuals on their thin side; widen the loss there.
     const double tail_factor = std::max(1.0 / (4.0 * tau * (1.0 - tau)), 1.0);
     const double spread = floor_at(mean_squared_residual, elf_residual_floor);
-    tuned.sigma = elf_sigma_multiplier * std::sqrt(2.0 * std::numbers::pi * spread) / ln_four *
-                  tail_factor;
+    tuned.sigma =
+        elf_sigma_multiplier * std::sqrt(2.0 * std::numbers::pi * spread) / ln_four * tail_factor;
   }
   if (!(lambda > 0.0)) {
     tuned.lambda = tuned.sigma;
@@ -131,8 +131,8 @@ Expected<ScoreEval> elf_score_with_hessian(const ElfScoreContext& context, const
 Expected<void> check_quantile_data(std::size_t x_rows, const VectorRef& y,
                                    const std::optional<Vector>& prior_weights,
                                    std::size_t penalty_count) {
-  if (auto counted = check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()),
-                                                   prior_weights);
+  if (auto counted =
+          check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()), prior_weights);
       !counted) {
     return counted;
   }
@@ -148,8 +148,7 @@ Expected<void> check_quantile_data(std::size_t x_rows, const VectorRef& y,
 }
 
 Expected<FittedGam> fit_quantile(double tau, double sigma, double lambda, Design design,
-                                 std::size_t x_rows, Vector y,
-                                 std::optional<Vector> prior_weights,
+                                 std::size_t x_rows, Vector y, std::optional<Vector> prior_weights,
                                  const IterationHook& between_iterations) {
   if (auto checked = check_quantile_data(x_rows, y, prior_weights, design.penalties.size());
       !checked) {
@@ -165,9 +164,9 @@ Expected<FittedGam> fit_quantile(double tau, double sigma, double lambda, Design
       ElfConstants{tau, tuned.sigma, tuned.lambda}, std::move(warm->beta)};
 
   const Vector rho0 = Vector::Zero(static_cast<Eigen::Index>(context.data.m()));
-  auto outer = outer_newton(
-      [&context](const Vector& rho) { return elf_score_with_hessian(context, rho); }, rho0,
-      between_iterations);
+  auto outer =
+      outer_newton([&context](const Vector& rho) { return elf_score_with_hessian(context, rho); },
+                   rho0, between_iterations);
   if (!outer) {
     return std::unexpected(std::move(outer.error()));
   }

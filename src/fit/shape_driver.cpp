@@ -60,12 +60,11 @@ Expected<void> check_start_parameters(const Family& family) {
 }
 
 /// The checks in their order; `start_parameters` is null when the caller has checked them.
-Expected<void> check_in_order(FamilyKind kind, const Family* start_parameters,
-                              std::size_t x_rows, const VectorRef& y,
-                              const std::optional<Vector>& prior_weights,
+Expected<void> check_in_order(FamilyKind kind, const Family* start_parameters, std::size_t x_rows,
+                              const VectorRef& y, const std::optional<Vector>& prior_weights,
                               std::size_t penalty_count) {
-  if (auto counted = check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()),
-                                                   prior_weights);
+  if (auto counted =
+          check_rows_and_weight_length(x_rows, static_cast<std::size_t>(y.size()), prior_weights);
       !counted) {
     return counted;
   }
@@ -102,8 +101,7 @@ double reported_scale(FamilyKind kind, const Vector& joint) {
 
 }  // namespace
 
-Expected<void> check_shape_aware_data(const Family& family, std::size_t x_rows,
-                                      const VectorRef& y,
+Expected<void> check_shape_aware_data(const Family& family, std::size_t x_rows, const VectorRef& y,
                                       const std::optional<Vector>& prior_weights,
                                       std::size_t penalty_count) {
   return check_in_order(family.kind, &family, x_rows, y, prior_weights, penalty_count);
@@ -125,11 +123,10 @@ Vector shape_start_vector(const Family& family) {
 }
 
 Expected<JointFit> run_joint_search(const ScoreContext& context, const ShapeFamily& family,
-                                    const Vector& start,
-                                    const IterationHook& between_iterations) {
+                                    const Vector& start, const IterationHook& between_iterations) {
   auto outer = outer_newton(
-      [&](const Vector& joint) { return shape_score_with_hessian(context, family, joint); },
-      start, between_iterations);
+      [&](const Vector& joint) { return shape_score_with_hessian(context, family, joint); }, start,
+      between_iterations);
   if (!outer) {
     return std::unexpected(std::move(outer.error()));
   }

@@ -25,9 +25,9 @@ Expected<void> check_elf_constants(const ElfConstants& elf) {
         invalid_parameter("ELF τ must be in (0, 1); got " + format_float(elf.tau)));
   }
   if (!(elf.sigma > 0.0) || !(elf.lambda > 0.0)) {
-    return std::unexpected(invalid_parameter("ELF σ and λ must be > 0; got σ=" +
-                                             format_float(elf.sigma) +
-                                             " λ=" + format_float(elf.lambda)));
+    return std::unexpected(
+        invalid_parameter("ELF σ and λ must be > 0; got σ=" + format_float(elf.sigma) +
+                          " λ=" + format_float(elf.lambda)));
   }
   return {};
 }
@@ -56,8 +56,7 @@ struct NewtonWorkspace {
 Expected<Vector> newton_target(const ElfProblem& problem, const RowMatrix& penalty,
                                const Vector& beta, NewtonWorkspace& work) {
   design_times_into(problem.x, beta, work.eta);
-  elf_newton_terms(problem.y, work.eta, problem.elf, work.gradient, work.weights,
-                   work.response);
+  elf_newton_terms(problem.y, work.eta, problem.elf, work.gradient, work.weights, work.response);
   const RowMatrix hessian = weighted_gram(problem.x, as_span(work.weights)) + penalty;
   // b = Xᵀ(W∘η + g): equal to XᵀWz wherever W > 1e-12, and it keeps the pull of the
   // observations whose weight has underflowed.
@@ -115,8 +114,8 @@ Expected<InnerFit> elf_newton_fit(const ElfProblem& problem, const Vector& rho) 
   }
   count(work_counters().inner_fits);
   const RowMatrix penalty = penalty_sum(problem.penalties, rho);
-  Vector beta = problem.start_beta != nullptr ? *problem.start_beta
-                                              : Vector(Vector::Zero(problem.x.cols()));
+  Vector beta =
+      problem.start_beta != nullptr ? *problem.start_beta : Vector(Vector::Zero(problem.x.cols()));
   double objective = elf_objective(problem, penalty, beta);
 
   NewtonWorkspace work;
@@ -134,8 +133,7 @@ Expected<InnerFit> elf_newton_fit(const ElfProblem& problem, const Vector& rho) 
     for (std::size_t halving = 0; halving < problem.max_halvings; ++halving) {
       trial = beta + step_fraction * direction;
       trial_objective = elf_objective(problem, penalty, trial);
-      if (std::isfinite(trial_objective) &&
-          trial_objective <= objective + elf_objective_slack) {
+      if (std::isfinite(trial_objective) && trial_objective <= objective + elf_objective_slack) {
         accepted = true;
         break;
       }

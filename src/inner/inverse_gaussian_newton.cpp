@@ -26,9 +26,8 @@ NewtonWeights newton_weights(const InnerData& data, const Vector& mu) {
   const auto n = mu.size();
   NewtonWeights result{Vector(n), Vector(n)};
   for (Eigen::Index i = 0; i < n; ++i) {
-    const double prior = data.prior_weights.empty()
-                             ? 1.0
-                             : data.prior_weights[static_cast<std::size_t>(i)];
+    const double prior =
+        data.prior_weights.empty() ? 1.0 : data.prior_weights[static_cast<std::size_t>(i)];
     const double m = std::max(mu(i), mean_floor);
     const double variance = std::max(mu(i) * mu(i) * mu(i), mean_floor);
     const double ratio = 3.0 * mu(i) * mu(i) / variance - 1.0 / m;
@@ -64,8 +63,8 @@ void add_inverse_gaussian_newton_block(const InnerData& data, const RowMatrix& p
   fit.log_det = log_det;
 
   // H_N⁻¹ = Σ_k λ_k⁻¹ v_k v_kᵀ
-  const RowMatrix inverse = eigen->vectors * eigen->values.cwiseInverse().asDiagonal() *
-                            eigen->vectors.transpose();
+  const RowMatrix inverse =
+      eigen->vectors * eigen->values.cwiseInverse().asDiagonal() * eigen->vectors.transpose();
   const auto m = static_cast<Eigen::Index>(data.penalties.size());
   NewtonDerivatives extra;
   extra.dw_deta = newton.derivative;

@@ -37,15 +37,15 @@ struct Iterate {
 
 void evaluate_iterate(const OcatSystem& system, Iterate& iterate) {
   design_times_into(system.data.x, iterate.beta, iterate.eta);
-  iterate.deviance = ocat_deviance(system.data.y, iterate.eta, system.data.prior_weights,
-                                   system.cut_points);
+  iterate.deviance =
+      ocat_deviance(system.data.y, iterate.eta, system.data.prior_weights, system.cut_points);
   iterate.penalised = iterate.deviance + iterate.beta.dot(system.penalty * iterate.beta);
 }
 
 /// W_i = max(½·w_i·h_i, 1e-12) and z_i = η_i − g_i/max(h_i, 1e-12): the Newton step of
 /// D + βᵀS_λβ written as a weighted least-squares problem (halved, as S_λ enters once).
-void newton_weights_and_response(const OcatSystem& system, const Vector& eta,
-                                 Vector& weights_out, Vector& response_out) {
+void newton_weights_and_response(const OcatSystem& system, const Vector& eta, Vector& weights_out,
+                                 Vector& response_out) {
   Vector first;
   Vector second;
   ocat_eta_derivatives(system.data.y, eta, system.cut_points, first, second);
@@ -100,9 +100,8 @@ Expected<InnerFit> finalise(const OcatSystem& system, Iterate&& iterate, std::si
   if (!lower) {
     return std::unexpected(std::move(lower.error()));
   }
-  fit.pearson = (fit.working_weights.array() *
-                 (fit.working_response - iterate.eta).array().square())
-                    .sum();
+  fit.pearson =
+      (fit.working_weights.array() * (fit.working_response - iterate.eta).array().square()).sum();
   fit.chol_factor = std::move(*lower);
   fit.beta = std::move(iterate.beta);
   fit.mu = iterate.eta;  // identity link: the latent mean is η itself

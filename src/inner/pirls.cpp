@@ -59,9 +59,8 @@ Expected<InnerFit> finalise(const InnerData& data, const PirlsFamily& family,
   if (!factor) {
     return std::unexpected(singular_system("Cholesky failed: " + error_message(factor.error())));
   }
-  fit.pearson = (fit.working_weights.array() *
-                 (fit.working_response - iterate.eta).array().square())
-                    .sum();
+  fit.pearson =
+      (fit.working_weights.array() * (fit.working_response - iterate.eta).array().square()).sum();
   fit.chol_factor = std::move(*factor);
   fit.beta = std::move(iterate.beta);
   fit.eta = std::move(iterate.eta);
@@ -126,9 +125,9 @@ Expected<InnerFit> pirls_with_penalty(const InnerData& data, const PirlsFamily& 
     }
     const double previous_deviance = current.deviance;
     std::swap(current, trial);
-    if (iteration > 0 && std::abs(previous_deviance - current.deviance) /
-                                 (std::abs(previous_deviance) + 1e-30) <
-                             settings.tol) {
+    if (iteration > 0 &&
+        std::abs(previous_deviance - current.deviance) / (std::abs(previous_deviance) + 1e-30) <
+            settings.tol) {
       return finalise(data, family, penalty, std::move(current), iteration + 1, true);
     }
     ++iteration;

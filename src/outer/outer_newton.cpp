@@ -102,9 +102,8 @@ Expected<OuterResult> outer_newton(const ScoreFunction& score, const Vector& rho
     if (grad_norm < gradient_tolerance * (std::abs(value) + 1.0)) {
       return OuterResult{rho, value, grad_norm, iters, true};
     }
-    if (iters >= 3 &&
-        std::abs(value - previous_value) / std::max(std::abs(value), 1.0) <
-            relative_change_tolerance) {
+    if (iters >= 3 && std::abs(value - previous_value) / std::max(std::abs(value), 1.0) <
+                          relative_change_tolerance) {
       return OuterResult{rho, value, grad_norm, iters, true};
     }
     if (between_iterations) {

@@ -19,8 +19,7 @@ constexpr double degenerate_score = 1e12;
 constexpr double hessian_step = 1e-5;
 
 /// (V, g) at ρ from one inner fit. Errors: the inner fit's.
-[[nodiscard]] Expected<ValueAndGradient> laml_score(const ScoreContext& context,
-                                                    const Vector& rho);
+[[nodiscard]] Expected<ValueAndGradient> laml_score(const ScoreContext& context, const Vector& rho);
 
 using GradientFunction = std::function<Expected<ValueAndGradient>(const Vector&)>;
 

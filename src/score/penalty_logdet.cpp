@@ -33,8 +33,8 @@ RowMatrix restrict_to(const RowMatrix& matrix, const std::vector<Eigen::Index>& 
   RowMatrix restricted(q, q);
   for (Eigen::Index a = 0; a < q; ++a) {
     for (Eigen::Index b = 0; b < q; ++b) {
-      restricted(a, b) = matrix(columns[static_cast<std::size_t>(a)],
-                                columns[static_cast<std::size_t>(b)]);
+      restricted(a, b) =
+          matrix(columns[static_cast<std::size_t>(a)], columns[static_cast<std::size_t>(b)]);
     }
   }
   return restricted;
@@ -120,8 +120,7 @@ PenaltyLogDet PenaltyLogDet::create(const std::vector<PenaltyBlock>& penalties) 
     }
     if (members.size() == 1) {
       const auto& block = penalties[members.front()];
-      result.singles_.push_back(
-          {members.front(), static_cast<double>(block.rank), block.log_pdet});
+      result.singles_.push_back({members.front(), static_cast<double>(block.rank), block.log_pdet});
       result.total_rank_ += block.rank;
       continue;
     }
@@ -208,9 +207,8 @@ void PenaltyLogDet::evaluate_group(const Group& group, const Vector& rho, Value&
   }
   RowMatrix schur = b22 - b12.transpose() * b11_inverse_b12;
   schur = (0.5 * (schur + schur.transpose())).eval();
-  const std::size_t schur_rank = group.rank > static_cast<std::size_t>(r)
-                                     ? group.rank - static_cast<std::size_t>(r)
-                                     : 0;
+  const std::size_t schur_rank =
+      group.rank > static_cast<std::size_t>(r) ? group.rank - static_cast<std::size_t>(r) : 0;
   const PseudoInverse schur_pinv = truncated_pseudo_inverse(schur, schur_rank);
   log_det += schur_pinv.log_det;
   value.log_det += log_det;
@@ -234,10 +232,8 @@ void PenaltyLogDet::evaluate_group(const Group& group, const Vector& rho, Value&
   for (std::size_t a = 0; a < group.members.size(); ++a) {
     const Member& member = group.members[a];
     const auto j = static_cast<Eigen::Index>(member.index);
-    const double trace =
-        a == dominant
-            ? g_inverse.diagonal().head(r).dot(lead.range_values)
-            : g_inverse.cwiseProduct(rotated[a]).sum();
+    const double trace = a == dominant ? g_inverse.diagonal().head(r).dot(lead.range_values)
+                                       : g_inverse.cwiseProduct(rotated[a]).sum();
     value.derivative(j) = std::exp(rho(j)) * trace;
   }
 }

@@ -184,8 +184,8 @@ Vector eval_grad_frozen_beta(const ScoreContext& context, const ShapeFamily& fam
   return gradient;
 }
 
-Expected<ScoreEval> shape_score_with_hessian(const ScoreContext& context,
-                                             const ShapeFamily& family, const Vector& joint) {
+Expected<ScoreEval> shape_score_with_hessian(const ScoreContext& context, const ShapeFamily& family,
+                                             const Vector& joint) {
   if (family.has_analytic_shape_grad()) {
     return analytic_shape_hessian(context, family, joint);
   }

@@ -78,15 +78,16 @@ double TweedieShape::saturated_loglik(const ScoreContext& context, const Vector&
   }
   return total;
 }
-std::optional<Vector> TweedieShape::analytic_shape_score_gradient(
-    const ScoreContext& context, const Vector& mu, const Vector& joint,
-    double penalised_deviance) const {
+std::optional<Vector> TweedieShape::analytic_shape_score_gradient(const ScoreContext& context,
+                                                                  const Vector& mu,
+                                                                  const Vector& joint,
+                                                                  double penalised_deviance) const {
   const TweedieParams params = tweedie_params_from(joint(1), joint(2));
   // m = n − M_p, so the score's −(M_p/2)·ln φ term enters as −½·(n − m).
   const double count =
       static_cast<double>(context.n()) - static_cast<double>(context.null_space_dim);
-  const auto gradient = tweedie_shape_gradient(context.y, mu, params.power, params.phi,
-                                               penalised_deviance, count);
+  const auto gradient =
+      tweedie_shape_gradient(context.y, mu, params.power, params.phi, penalised_deviance, count);
   return Vector{{gradient[0], gradient[1]}};
 }
 
@@ -101,8 +102,7 @@ Expected<InnerFit> OcatShape::fit_at(const ScoreContext& context, const Vector& 
   return ocat_inner_fit(context, n_cats_, joint);
 }
 double OcatShape::score_scale(const Vector& /*joint*/) const { return 1.0; }
-double OcatShape::saturated_loglik(const ScoreContext& /*context*/,
-                                   const Vector& /*joint*/) const {
+double OcatShape::saturated_loglik(const ScoreContext& /*context*/, const Vector& /*joint*/) const {
   return 0.0;
 }
 
@@ -120,8 +120,6 @@ std::unique_ptr<ShapeFamily> make_shape_family(FamilyKind kind) {
   }
 }
 
-std::size_t shape_component_count(FamilyKind kind) {
-  return kind == FamilyKind::NegBin ? 1 : 2;
-}
+std::size_t shape_component_count(FamilyKind kind) { return kind == FamilyKind::NegBin ? 1 : 2; }
 
 }  // namespace krelm

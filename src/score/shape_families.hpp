@@ -73,7 +73,7 @@ class OcatShape final : public ShapeFamily {
 [[nodiscard]] std::size_t shape_component_count(FamilyKind kind);
 
 /// The Ocat inner fit at ϑ: thresholds ϑ₂…ϑ_R, Newton solver at ρ = ϑ₁.
-[[nodiscard]] Expected<InnerFit> ocat_inner_fit(const ScoreContext& context,
-                                                std::size_t n_cats, const Vector& joint);
+[[nodiscard]] Expected<InnerFit> ocat_inner_fit(const ScoreContext& context, std::size_t n_cats,
+                                                const Vector& joint);
 
 }  // namespace krelm

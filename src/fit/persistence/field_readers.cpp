@@ -57,9 +57,9 @@ JsonResult<void> read_array_field(JsonReader& reader, std::size_t field, std::si
       return std::unexpected(std::move(dims.error()));
     }
     if (dims->size() != rank) {
-      return std::unexpected(reader.error_here(
-          "invalid length " + std::to_string(dims->size()) + ", expected " +
-          (rank == 1 ? "1 dimension" : std::to_string(rank) + " dimensions")));
+      return std::unexpected(
+          reader.error_here("invalid length " + std::to_string(dims->size()) + ", expected " +
+                            (rank == 1 ? "1 dimension" : std::to_string(rank) + " dimensions")));
     }
     array.dims = std::move(*dims);
     return {};
@@ -115,8 +115,8 @@ JsonResult<ArrayObject> read_array_object(JsonReader& reader, std::size_t rank) 
       return std::unexpected(std::move(field.error()));
     }
     if (!field->has_value()) {
-      return std::unexpected(reader.error_here("unknown field `" + **key +
-                                               "`, expected one of `v`, `dim`, `data`"));
+      return std::unexpected(
+          reader.error_here("unknown field `" + **key + "`, expected one of `v`, `dim`, `data`"));
     }
     if (auto read = read_array_field(reader, **field, rank, array); !read) {
       return std::unexpected(std::move(read.error()));
@@ -249,8 +249,7 @@ JsonResult<RowMatrix> read_matrix_object(JsonReader& reader) {
   if (!array) {
     return std::unexpected(std::move(array.error()));
   }
-  return Eigen::Map<const RowMatrix>(array->data.data(),
-                                     static_cast<Eigen::Index>(array->dims[0]),
+  return Eigen::Map<const RowMatrix>(array->data.data(), static_cast<Eigen::Index>(array->dims[0]),
                                      static_cast<Eigen::Index>(array->dims[1]));
 }
 

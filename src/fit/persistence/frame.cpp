@@ -87,8 +87,8 @@ Expected<std::string_view> frame_body(std::string_view bytes) {
   if (available < body_length) {
     return deserialize_failure("truncated body (have " + std::to_string(available) +
                                " bytes, header says " + std::to_string(body_length) +
-                               " payload bytes follow the " +
-                               std::to_string(frame_header_bytes) + "-byte header)");
+                               " payload bytes follow the " + std::to_string(frame_header_bytes) +
+                               "-byte header)");
   }
   return bytes.substr(frame_header_bytes, static_cast<std::size_t>(body_length));
 }

@@ -84,9 +84,8 @@ long long leading_digit_exponent(std::string_view token) {
   if (first_nonzero == std::string_view::npos) {
     return -saturation;
   }
-  long long exponent = first_nonzero < point
-                           ? static_cast<long long>(point - first_nonzero) - 1
-                           : -static_cast<long long>(first_nonzero - point);
+  long long exponent = first_nonzero < point ? static_cast<long long>(point - first_nonzero) - 1
+                                             : -static_cast<long long>(first_nonzero - point);
   if (e_at < token.size()) {
     std::string_view written = token.substr(e_at + 1);
     const bool negative = written.front() == '-';

@@ -24,9 +24,9 @@ JsonResult<std::size_t> match_predictor_tag(const std::string& tag, const JsonRe
       return i;
     }
   }
-  return std::unexpected(reader.error_here(
-      "unknown variant `" + tag +
-      "`, expected one of `cr`, `re`, `cr_stable`, `additive`, `tensor`"));
+  return std::unexpected(
+      reader.error_here("unknown variant `" + tag +
+                        "`, expected one of `cr`, `re`, `cr_stable`, `additive`, `tensor`"));
 }
 
 // Walks the whole object once to find its tag. The payload readers need the variant before
@@ -96,8 +96,7 @@ JsonResult<Payload> read_payload(JsonReader& reader,
       }
       field = *claimed;
     }
-    const JsonResult<void> read =
-        field ? read_field(reader, *field, payload) : reader.skip_value();
+    const JsonResult<void> read = field ? read_field(reader, *field, payload) : reader.skip_value();
     if (!read) {
       return std::unexpected(read.error());
     }
@@ -143,8 +142,8 @@ JsonResult<void> read_cr_stable_field(JsonReader& reader, std::size_t field,
 using ColumnRange = std::pair<std::uint64_t, std::uint64_t>;
 
 JsonResult<ColumnRange> read_column_range(JsonReader& reader) {
-  auto bounds = read_json_array<std::uint64_t>(reader, "a pair [first, last_exclusive]",
-                                               read_unsigned);
+  auto bounds =
+      read_json_array<std::uint64_t>(reader, "a pair [first, last_exclusive]", read_unsigned);
   if (!bounds) {
     return std::unexpected(std::move(bounds.error()));
   }
@@ -174,8 +173,8 @@ JsonResult<void> read_additive_field(JsonReader& reader, std::size_t field,
       return store_into(std::move(columns), additive.cols_used);
     }
     default: {
-      auto ranges = read_json_array<ColumnRange>(reader, "a sequence of column ranges",
-                                                 read_column_range);
+      auto ranges =
+          read_json_array<ColumnRange>(reader, "a sequence of column ranges", read_column_range);
       return store_into(std::move(ranges), additive.term_col_ranges);
     }
   }
@@ -206,8 +205,7 @@ enum TensorField : std::size_t {
   TensorCentring,
 };
 
-JsonResult<void> read_tensor_field(JsonReader& reader, std::size_t field,
-                                   TensorPredictor& tensor) {
+JsonResult<void> read_tensor_field(JsonReader& reader, std::size_t field, TensorPredictor& tensor) {
   switch (field) {
     case TensorColA:
       return store_into(read_unsigned(reader), tensor.col_a);

@@ -53,8 +53,8 @@ Width cr_width(const Vector& knots, const RowMatrix& centring, std::string_view 
     return std::unexpected(std::move(valid.error()));
   }
   const Eigen::Index k = knots.size();
-  if (auto valid = require_shape(centring, k, k - 1, prefix + " centring",
-                                 count_text(k) + " knots");
+  if (auto valid =
+          require_shape(centring, k, k - 1, prefix + " centring", count_text(k) + " knots");
       !valid) {
     return std::unexpected(std::move(valid.error()));
   }
@@ -88,8 +88,8 @@ Width payload_width(const TensorPredictor& tensor) {
       return std::unexpected(std::move(valid.error()));
     }
     const Eigen::Index k = knots->size();
-    if (auto valid = require_shape(*xp, k, k, "tensor xp_" + suffix,
-                                   count_text(k) + " knots_" + suffix);
+    if (auto valid =
+            require_shape(*xp, k, k, "tensor xp_" + suffix, count_text(k) + " knots_" + suffix);
         !valid) {
       return std::unexpected(std::move(valid.error()));
     }
@@ -164,9 +164,8 @@ Width payload_width(const AdditivePredictor& additive) {
     const auto [first, last_exclusive] = additive.term_col_ranges[t];
     if (first != next_column || last_exclusive < first || last_exclusive - first != *width) {
       return inconsistent(term_name + " has column range [" + std::to_string(first) + ", " +
-                          std::to_string(last_exclusive) + ") but its " +
-                          std::to_string(*width) + " columns start at " +
-                          std::to_string(next_column));
+                          std::to_string(last_exclusive) + ") but its " + std::to_string(*width) +
+                          " columns start at " + std::to_string(next_column));
     }
     next_column = last_exclusive;
   }
@@ -191,8 +190,8 @@ Expected<void> check_record_consistency(const FittedGam& fit) {
                           shape_text(fit.vcov.rows(), fit.vcov.cols()));
     }
     const Eigen::Index m = fit.rho.size();
-    for (const auto& [vector, name] : {std::pair(&fit.lambda, "lambda"),
-                                       std::pair(&fit.edf_per_term, "edf_per_term")}) {
+    for (const auto& [vector, name] :
+         {std::pair(&fit.lambda, "lambda"), std::pair(&fit.edf_per_term, "edf_per_term")}) {
       if (vector->size() != m) {
         return inconsistent("rho has " + entries_text(m) + " but " + name + " has " +
                             entries_text(vector->size()));

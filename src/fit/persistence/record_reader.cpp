@@ -15,8 +15,8 @@ namespace {
 
 // Declaration order of FittedGam, which is also the order of the array form.
 constexpr std::array<std::string_view, 14> record_fields = {
-    "beta",    "rho",        "lambda",    "scale", "edf_total", "edf_per_term", "n",
-    "n_iters", "converged", "reml_value", "predictor", "vcov", "link_kind", "shape_params"};
+    "beta",    "rho",       "lambda",     "scale",     "edf_total", "edf_per_term", "n",
+    "n_iters", "converged", "reml_value", "predictor", "vcov",      "link_kind",    "shape_params"};
 // Indices into record_fields.
 enum RecordField : std::size_t {
   BetaField,

@@ -2,8 +2,8 @@
 #include "record_writer.hpp"
 
 #include <cstdint>
-#include <string_view>
 #include <initializer_list>
+#include <string_view>
 #include <variant>
 
 #include "../../internal_fault.hpp"
@@ -128,8 +128,7 @@ void write_payload(JsonWriter& writer, const TensorPredictor& tensor) {
 void write_predictor(JsonWriter& writer, const Predictor& predictor) {
   writer.begin_object();
   writer.key("kind");
-  std::visit([&writer](const auto& payload) { write_payload(writer, payload); },
-             predictor.value);
+  std::visit([&writer](const auto& payload) { write_payload(writer, payload); }, predictor.value);
   writer.end_object();
 }
 

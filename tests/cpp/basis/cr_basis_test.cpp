@@ -160,19 +160,20 @@ TEST(PlaceKnots, QuantilesOrEvenSpacingOfDistinctValues) {
   }
   const std::array cases = {
       KnotCase{"100 distinct values, k 10: interpolated quantiles", hundred, 10, elevens},
-      KnotCase{"interpolation between distinct values", {0.0, 1.0, 4.0, 10.0}, 3,
-               {0.0, 2.5, 10.0}},
+      KnotCase{"interpolation between distinct values", {0.0, 1.0, 4.0, 10.0}, 3, {0.0, 2.5, 10.0}},
       KnotCase{"5 distinct values, k 10: evenly spaced from min to max",
                {3.0, 1.0, 2.0, 5.0, 4.0, 1.0},
                10,
-               {1.0, 1.0 + 4.0 / 9, 1.0 + 8.0 / 9, 1.0 + 12.0 / 9, 1.0 + 16.0 / 9,
-                1.0 + 20.0 / 9, 1.0 + 24.0 / 9, 1.0 + 28.0 / 9, 1.0 + 32.0 / 9, 5.0}},
+               {1.0, 1.0 + 4.0 / 9, 1.0 + 8.0 / 9, 1.0 + 12.0 / 9, 1.0 + 16.0 / 9, 1.0 + 20.0 / 9,
+                1.0 + 24.0 / 9, 1.0 + 28.0 / 9, 1.0 + 32.0 / 9, 5.0}},
       KnotCase{"empty column: evenly spaced on [0, 1]", {}, 3, {0.0, 0.5, 1.0}},
       KnotCase{"1e-13 apart is one value", {1.0, 1.0 + 1e-13, 2.0, 3.0}, 3, {1.0, 2.0, 3.0}},
       KnotCase{"1e-11 apart is two values", {2.0, 1.0 + 1e-11, 1.0}, 3, {1.0, 1.0 + 1e-11, 2.0}},
       // 0.6e-12 is within 1e-12 of 0 and dropped; 1.2e-12 is compared with 0, the last kept
       // value, not with the dropped 0.6e-12, so it stays.
-      KnotCase{"near-ties compare with the last kept value", {5.0, 1.2e-12, 0.6e-12, 0.0}, 3,
+      KnotCase{"near-ties compare with the last kept value",
+               {5.0, 1.2e-12, 0.6e-12, 0.0},
+               3,
                {0.0, 1.2e-12, 5.0}},
   };
   for (const auto& c : cases) {
@@ -211,9 +212,11 @@ TEST(PlaceKnots, RefusesTooFewKnotsAndSingleValues) {
       KnotErrorCase{"k = 1", {1.0, 2.0, 3.0}, 1, "CR spline needs k ≥ 3 (got 1)"},
       KnotErrorCase{"k = 0", {1.0, 2.0, 3.0}, 0, "CR spline needs k ≥ 3 (got 0)"},
       KnotErrorCase{"k = 2 on an empty column", {}, 2, "CR spline needs k ≥ 3 (got 2)"},
-      KnotErrorCase{"a single value", {4.0, 4.0, 4.0}, 5,
-                    "CR spline knots must be strictly increasing"},
-      KnotErrorCase{"all within 1e-12", {1.0, 1.0 + 4e-13, 1.0 - 4e-13}, 3,
+      KnotErrorCase{
+          "a single value", {4.0, 4.0, 4.0}, 5, "CR spline knots must be strictly increasing"},
+      KnotErrorCase{"all within 1e-12",
+                    {1.0, 1.0 + 4e-13, 1.0 - 4e-13},
+                    3,
                     "CR spline knots must be strictly increasing"},
   };
   for (const auto& c : cases) {

@@ -53,10 +53,9 @@ TEST(CrStableDesign, DiagonalDescendingPenaltyWithTheCrColumnSpace) {
     const RowMatrix back = stable->model_matrix.rightCols(m) * v.transpose();
     EXPECT_LT((back - plain->model_matrix.rightCols(m)).cwiseAbs().maxCoeff(), 1e-13);
     const RowMatrix penalty_back = v * penalty * v.transpose();
-    EXPECT_LT((penalty_back - plain->penalties[0].matrix.bottomRightCorner(m, m))
-                  .cwiseAbs()
-                  .maxCoeff(),
-              1e-12 * scale);
+    EXPECT_LT(
+        (penalty_back - plain->penalties[0].matrix.bottomRightCorner(m, m)).cwiseAbs().maxCoeff(),
+        1e-12 * scale);
     EXPECT_NEAR(stable->penalties[0].log_pdet, plain->penalties[0].log_pdet, 1e-9);
     const auto* plain_predictor = std::get_if<CrPredictor>(&plain->predictor.value);
     ASSERT_NE(plain_predictor, nullptr);

@@ -43,9 +43,9 @@ std::vector<DesignCase> every_design() {
        [](const MatrixRef& x) { return build_re_design(x.rightCols(1)); }},
       {"additive with every kind",
        [](const MatrixRef& x) {
-         return build_additive_design(x, {CrTermSpec{1, 6}, TensorTermSpec{1, 0, 4, 3},
-                                          ReTermSpec{2}, CrStableTermSpec{0, 5},
-                                          TensorTermSpec{0, 2, 3, 5}});
+         return build_additive_design(x,
+                                      {CrTermSpec{1, 6}, TensorTermSpec{1, 0, 4, 3}, ReTermSpec{2},
+                                       CrStableTermSpec{0, 5}, TensorTermSpec{0, 2, 3, 5}});
        }},
   };
 }
@@ -56,8 +56,8 @@ TEST(Rebuild, ReproducesTheTrainingModelMatrixExactly) {
     SCOPED_TRACE(c.label);
     const auto design = c.build(x);
     ASSERT_TRUE(design.has_value()) << design.error().display();
-    const MatrixRef input = std::string(c.label).starts_with("re") ? MatrixRef(x.rightCols(1))
-                                                                   : MatrixRef(x);
+    const MatrixRef input =
+        std::string(c.label).starts_with("re") ? MatrixRef(x.rightCols(1)) : MatrixRef(x);
     const auto rebuilt = rebuild(design->predictor, input);
     ASSERT_TRUE(rebuilt.has_value()) << rebuilt.error().display();
     EXPECT_EQ(*rebuilt, design->model_matrix);  // same operations on the same inputs
@@ -225,8 +225,7 @@ std::vector<RebuildErrorCase> rebuild_error_cases() {
   {
     CrStablePredictor p = valid_cr_stable();
     p.reparam_v = RowMatrix::Identity(3, 2);
-    add("cr_stable: reparam_v", p, two,
-        "CrStablePredictor: reparam_v must be (3, 3); got (3, 2)");
+    add("cr_stable: reparam_v", p, two, "CrStablePredictor: reparam_v must be (3, 3); got (3, 2)");
   }
   {
     TensorPredictor t = valid_tensor();

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <limits>
 
-
 namespace krelm {
 namespace {
 

@@ -43,9 +43,17 @@ TEST(OcatCategory, RoundsHalvesAwayAndClamps) {
     std::size_t expected;
   };
   const std::array cases = {
-      Case{2.4, 2},       Case{2.5, 3},  Case{1.5, 2},       Case{0.0, 1},
-      Case{-0.5, 1},      Case{0.5, 1},  Case{8.0, 3},       Case{1e300, 3},
-      Case{-infinity, 1}, Case{3.0, 3},  Case{std::numeric_limits<double>::quiet_NaN(), 1},
+      Case{2.4, 2},
+      Case{2.5, 3},
+      Case{1.5, 2},
+      Case{0.0, 1},
+      Case{-0.5, 1},
+      Case{0.5, 1},
+      Case{8.0, 3},
+      Case{1e300, 3},
+      Case{-infinity, 1},
+      Case{3.0, 3},
+      Case{std::numeric_limits<double>::quiet_NaN(), 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.y);
@@ -121,8 +129,7 @@ TEST(OcatEtaDerivatives, MatchCentralDifferencesOfTheDeviance) {
     SCOPED_TRACE(i);
     const double first = (unit(i, eta[i] + step) - unit(i, eta[i] - step)) / (2.0 * step);
     const double second =
-        (unit(i, eta[i] + step) - 2.0 * unit(i, eta[i]) + unit(i, eta[i] - step)) /
-        (step * step);
+        (unit(i, eta[i] + step) - 2.0 * unit(i, eta[i]) + unit(i, eta[i] - step)) / (step * step);
     EXPECT_NEAR(g[i], first, 1e-7 * std::max(1.0, std::abs(first)));
     EXPECT_NEAR(h[i], second, 1e-5 * std::max(1.0, std::abs(second)));
   }

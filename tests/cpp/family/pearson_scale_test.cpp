@@ -44,8 +44,7 @@ TEST(PearsonScale, WeightedSumOverResidualDegreesOfFreedom) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    EXPECT_NEAR(pearson_scale(c.kind, c.y, c.mu, weights, 1.0), c.expected,
-                1e-14 * c.expected);
+    EXPECT_NEAR(pearson_scale(c.kind, c.y, c.mu, weights, 1.0), c.expected, 1e-14 * c.expected);
   }
 }
 

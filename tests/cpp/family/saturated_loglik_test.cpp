@@ -75,10 +75,8 @@ TEST(SaturatedLoglik, TDistDecodingAndTerm) {
   EXPECT_NEAR(tdist_saturated_loglik(5, 3.0, 2.0), -2.5 * std::log(6.0 * pi), 1e-14);
 }
 
-double gamma_stationarity(double phi, double penalised_deviance, double null_space_dim,
-                          double n) {
-  return null_space_dim * phi + 2.0 * n * (std::log(phi) + digamma(1.0 / phi)) +
-         penalised_deviance;
+double gamma_stationarity(double phi, double penalised_deviance, double null_space_dim, double n) {
+  return null_space_dim * phi + 2.0 * n * (std::log(phi) + digamma(1.0 / phi)) + penalised_deviance;
 }
 
 TEST(GammaScaleNewton, SolvesTheStationarityCondition) {

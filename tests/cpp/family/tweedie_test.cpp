@@ -106,8 +106,8 @@ TEST(TweedieSeries, DerivativesMatchCentralDifferences) {
     double p;
     double phi;
   };
-  for (const auto& c : {Case{1.0, 1.5, 1.0}, Case{0.3, 1.2, 0.5}, Case{50.0, 1.3, 0.1},
-                        Case{4.0, 1.9, 3.0}}) {
+  for (const auto& c :
+       {Case{1.0, 1.5, 1.0}, Case{0.3, 1.2, 0.5}, Case{50.0, 1.3, 0.1}, Case{4.0, 1.9, 3.0}}) {
     SCOPED_TRACE(c.y);
     const TweedieSeriesDerivatives derivatives = tweedie_series_derivatives(c.p, c.phi, c.y);
     const double d_log_phi = (tweedie_log_series(c.p, c.phi * std::exp(h), c.y) -
@@ -157,10 +157,9 @@ TEST(TweedieShapeGradient, MatchesCentralDifferencesOfTheScore) {
     const PirlsFamily family{.kind = FamilyKind::Tweedie, .power = p};
     const std::array<double, 2> gradient =
         tweedie_shape_gradient(y, mu, p, phi, deviance(family, y, mu, {}) + penalty, m);
-    const double d_log_phi =
-        (shape_score_part(y, mu, c.log_phi + h, c.power_logit, penalty, m) -
-         shape_score_part(y, mu, c.log_phi - h, c.power_logit, penalty, m)) /
-        (2.0 * h);
+    const double d_log_phi = (shape_score_part(y, mu, c.log_phi + h, c.power_logit, penalty, m) -
+                              shape_score_part(y, mu, c.log_phi - h, c.power_logit, penalty, m)) /
+                             (2.0 * h);
     const double d_power_logit =
         (shape_score_part(y, mu, c.log_phi, c.power_logit + h, penalty, m) -
          shape_score_part(y, mu, c.log_phi, c.power_logit - h, penalty, m)) /

@@ -55,13 +55,13 @@ TEST(FitGlm, ChecksDataInOrder) {
   const auto data = testing::simulate(FamilyKind::Poisson, 20);
   Vector negative = data.y;
   negative(3) = -1.0;
-  const auto rows = fit_glm(FamilyKind::Poisson, testing::cr_design_of(data.x, 5), 21, negative,
-                            Vector::Ones(4));
+  const auto rows =
+      fit_glm(FamilyKind::Poisson, testing::cr_design_of(data.x, 5), 21, negative, Vector::Ones(4));
   ASSERT_FALSE(rows.has_value());
   EXPECT_EQ(error_message(rows.error()),
             "x and y must have the same number of rows; got x.nrows()=21, y.len()=20");
-  const auto weights = fit_glm(FamilyKind::Poisson, testing::cr_design_of(data.x, 5), 20,
-                               negative, Vector::Ones(4));
+  const auto weights =
+      fit_glm(FamilyKind::Poisson, testing::cr_design_of(data.x, 5), 20, negative, Vector::Ones(4));
   EXPECT_EQ(error_message(weights.error()),
             "prior_weights length must match x rows; got weights.len()=4, x.nrows()=20");
   const auto domain =

@@ -43,8 +43,8 @@ TEST(FitOcat, RefusesBadInputInOrder) {
   Vector negative_weight = Vector::Ones(20);
   negative_weight(7) = -1.0;
   const std::array cases = {
-      CheckCase{"design name before everything", ocat(2, {}), "CR", 1, 21, 5, 9.0,
-                Vector::Ones(3), "design must be 'cr', 're', or 'cr_stable'; got CR"},
+      CheckCase{"design name before everything", ocat(2, {}), "CR", 1, 21, 5, 9.0, Vector::Ones(3),
+                "design must be 'cr', 're', or 'cr_stable'; got CR"},
       CheckCase{"x without columns", ocat(3, {0.0}), "cr", 0, 20, -1, 0.0, std::nullopt,
                 "x must have at least one column; got shape (20, 0)"},
       CheckCase{"rows", ocat(2, {}), "cr", 1, 21, 5, 9.0, Vector::Ones(3),
@@ -71,8 +71,7 @@ TEST(FitOcat, RefusesBadInputInOrder) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    const RowMatrix x = RowMatrix::Zero(20, c.columns).colwise() +
-                        Vector::LinSpaced(20, 0.0, 1.0);
+    const RowMatrix x = RowMatrix::Zero(20, c.columns).colwise() + Vector::LinSpaced(20, 0.0, 1.0);
     Vector y(c.y_len);
     for (Eigen::Index i = 0; i < c.y_len; ++i) {
       y(i) = static_cast<double>(1 + i % 3);

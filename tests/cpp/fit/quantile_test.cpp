@@ -95,12 +95,10 @@ TEST(AutoTuneElf, ChoosesOnlyTheValuesThatAreNotPositive) {
     double expected_lambda;
   };
   const std::array cases = {
-      Case{"median: no tail factor", 1.0, 0.5, 0.0, 0.0, 0.09040750452905508,
-           0.09040750452905508},
+      Case{"median: no tail factor", 1.0, 0.5, 0.0, 0.0, 0.09040750452905508, 0.09040750452905508},
       Case{"tau 0.1 multiplies by 2.78", 1.0, 0.1, 0.0, 0.0, 0.25113195702515295,
            0.25113195702515295},
-      Case{"tau 0.3 with m = 0.25", 0.25, 0.3, 0.0, 0.0, 0.05381399079110421,
-           0.05381399079110421},
+      Case{"tau 0.3 with m = 0.25", 0.25, 0.3, 0.0, 0.0, 0.05381399079110421, 0.05381399079110421},
       Case{"perfect fit uses the floor", 0.0, 0.5, 0.0, 0.0, 9.040750452905508e-05,
            9.040750452905508e-05},
       Case{"NaN spread uses the floor", nan, 0.5, 0.0, 0.0, 9.040750452905508e-05,

@@ -14,11 +14,11 @@ namespace krelm::testing {
 
 /// The shape parameters of the simulated truth.
 struct ShapeTruth {
-  double theta = 3.0;   ///< NegBin
-  double nu = 4.0;      ///< TDist
-  double sigma = 0.5;   ///< TDist scale (σ, not σ²)
-  double power = 1.4;   ///< Tweedie
-  double phi = 2.0;     ///< Tweedie
+  double theta = 3.0;  ///< NegBin
+  double nu = 4.0;     ///< TDist
+  double sigma = 0.5;  ///< TDist scale (σ, not σ²)
+  double power = 1.4;  ///< Tweedie
+  double phi = 2.0;    ///< Tweedie
 };
 
 inline double smooth_truth(double t) { return std::sin(2.0 * 3.141592653589793 * t) + 0.5 * t; }

@@ -85,10 +85,8 @@ TEST(CheckShapeAwareData, ReportsTheFirstFailingCheckInOrder) {
       CheckCase{"sigma2", tdist(2.5, -1.0), 20, -1, 0.0, std::nullopt, 1,
                 "scat/TDist scale init_sigma2 must be a positive finite scalar; got "
                 "init_sigma2=-1"},
-      CheckCase{"tdist takes any real response", tdist(2.5, 1.0), 20, 4, -1.0, std::nullopt, 1,
-                ""},
-      CheckCase{"single smooth guard before finite y", tdist(5.0, 1.0), 20, 2, nan, std::nullopt,
-                2,
+      CheckCase{"tdist takes any real response", tdist(2.5, 1.0), 20, 4, -1.0, std::nullopt, 1, ""},
+      CheckCase{"single smooth guard before finite y", tdist(5.0, 1.0), 20, 2, nan, std::nullopt, 2,
                 "shape-aware families (TDist/scat, NegBin, Tweedie, Ocat) are restricted to "
                 "single-smooth fits in 94b; got 2 terms"},
       CheckCase{"NaN passes the negbin domain, not the finite check", negbin(2.0), 20, 2, nan,
@@ -149,8 +147,8 @@ TEST_P(FitShapeAware, ReturnsTheScoreMinimumAndAConsistentRecord) {
   const DriverCase& c = GetParam();
   const auto data = testing::simulate_shape(c.family.kind, 500);
   const Vector start = shape_start_vector(c.family);
-  const auto fitted = fit_shape_aware(c.family.kind, testing::cr_design_of(data.x, 10), 500,
-                                      data.y, std::nullopt, start);
+  const auto fitted = fit_shape_aware(c.family.kind, testing::cr_design_of(data.x, 10), 500, data.y,
+                                      std::nullopt, start);
   ASSERT_TRUE(fitted.has_value()) << fitted.error().display();
   EXPECT_TRUE(fitted->converged);
   EXPECT_EQ(fitted->link_kind, c.link);
@@ -187,12 +185,13 @@ TEST_P(FitShapeAware, ReturnsTheScoreMinimumAndAConsistentRecord) {
   EXPECT_NEAR(fitted->edf_per_term(0), fitted->edf_total - 1.0, 1e-9);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Families, FitShapeAware,
-    ::testing::Values(DriverCase{"negbin", negbin(2.0), LinkKind::Log},
-                      DriverCase{"tdist", tdist(5.0, 1.0), LinkKind::Identity},
-                      DriverCase{"tweedie", tweedie(1.5, 1.0), LinkKind::Log}),
-    [](const ::testing::TestParamInfo<DriverCase>& case_info) { return case_info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Families, FitShapeAware,
+                         ::testing::Values(DriverCase{"negbin", negbin(2.0), LinkKind::Log},
+                                           DriverCase{"tdist", tdist(5.0, 1.0), LinkKind::Identity},
+                                           DriverCase{"tweedie", tweedie(1.5, 1.0), LinkKind::Log}),
+                         [](const ::testing::TestParamInfo<DriverCase>& case_info) {
+                           return case_info.param.label;
+                         });
 
 TEST(FitShapeAwareGuards, RefusesADesignWithTwoPenalties) {
   const auto data = testing::simulate_shape(FamilyKind::NegBin, 50);

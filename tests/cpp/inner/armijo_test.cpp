@@ -31,10 +31,8 @@ ElfModel elf_model(Eigen::Index n, std::size_t k) {
 }
 
 ElfProblem problem_of(const ElfModel& model, ElfConstants elf) {
-  return ElfProblem{.penalties = model.penalties,
-                    .x = model.design.model_matrix,
-                    .y = model.y,
-                    .elf = elf};
+  return ElfProblem{
+      .penalties = model.penalties, .x = model.design.model_matrix, .y = model.y, .elf = elf};
 }
 
 TEST(ElfNewtonFit, ConvergesToAStationaryPointOfThePenalisedLoss) {
@@ -179,16 +177,31 @@ TEST(ElfNewtonFit, RefusesBadConstantsAndReportsFailedFactorisations) {
     std::string message;
   };
   const std::array cases = {
-      Case{"sigma zero", {0.5, 0.0, 1.0}, &model.penalties, 50,
+      Case{"sigma zero",
+           {0.5, 0.0, 1.0},
+           &model.penalties,
+           50,
            "ELF σ and λ must be > 0; got σ=0 λ=1"},
-      Case{"lambda NaN", {0.5, 1.0, nan}, &model.penalties, 50,
+      Case{"lambda NaN",
+           {0.5, 1.0, nan},
+           &model.penalties,
+           50,
            "ELF σ and λ must be > 0; got σ=1 λ=NaN"},
       Case{"tau one", {1.0, 1.0, 1.0}, &model.penalties, 50, "ELF τ must be in (0, 1); got 1"},
-      Case{"tau checked first", {-0.5, 0.0, 1.0}, &model.penalties, 50,
+      Case{"tau checked first",
+           {-0.5, 0.0, 1.0},
+           &model.penalties,
+           50,
            "ELF τ must be in (0, 1); got -0.5"},
-      Case{"factor during the iterations", {0.5, 1.0, 1.0}, &indefinite, 50,
+      Case{"factor during the iterations",
+           {0.5, 1.0, 1.0},
+           &indefinite,
+           50,
            "ELF Cholesky: Computational failure in LAPACK subroutine: return_code = 1"},
-      Case{"factor at finalisation", {0.5, 1.0, 1.0}, &indefinite, 0,
+      Case{"factor at finalisation",
+           {0.5, 1.0, 1.0},
+           &indefinite,
+           0,
            "Cholesky failed: Computational failure in LAPACK subroutine: return_code = 1"},
   };
   for (const auto& c : cases) {

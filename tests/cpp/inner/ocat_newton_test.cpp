@@ -28,9 +28,12 @@ TEST(OcatStartingEta, SitsInTheMiddleOfEachCategory) {
       // cut points (−∞, −1, 0, +∞): category 1 closes at −2, category 3 at c_2 + 1 = 1
       StartCase{"R = 3", 3, {0.0}, {1.0, 2.0, 3.0}, {-1.5, -0.5, 0.5}},
       // cut points (−∞, −1, 1, 4, +∞)
-      StartCase{"R = 4", 4, {std::log(2.0), std::log(3.0)}, {1.0, 2.0, 3.0, 4.0},
-                {-1.5, 0.0, 2.5, 4.5}},
-      StartCase{"rounded and clamped responses", 3, {0.0}, {2.4, 2.5, -7.0, NAN, 9.0},
+      StartCase{
+          "R = 4", 4, {std::log(2.0), std::log(3.0)}, {1.0, 2.0, 3.0, 4.0}, {-1.5, 0.0, 2.5, 4.5}},
+      StartCase{"rounded and clamped responses",
+                3,
+                {0.0},
+                {2.4, 2.5, -7.0, NAN, 9.0},
                 {-0.5, 0.5, -1.5, -1.5, 0.5}},
   };
   for (const auto& c : cases) {
@@ -51,9 +54,7 @@ class OcatNewton : public ::testing::Test {
     penalties_ = {design_.penalties[0].matrix};
   }
 
-  [[nodiscard]] InnerData inner() const {
-    return {design_.model_matrix, data_.y, {}, penalties_};
-  }
+  [[nodiscard]] InnerData inner() const { return {design_.model_matrix, data_.y, {}, penalties_}; }
 
   [[nodiscard]] Expected<InnerFit> fit(const OcatNewtonSettings& settings = {},
                                        const Vector* start_eta = nullptr) const {
@@ -86,8 +87,7 @@ TEST_F(OcatNewton, SatisfiesThePenalisedScoreEquations) {
   EXPECT_EQ(fitted->mu, fitted->eta);
   EXPECT_DOUBLE_EQ(fitted->deviance, ocat_deviance(data_.y, fitted->eta, {}, cuts));
   // The returned factor is that of XᵀWX + S_λ at the final η, without a ridge.
-  const RowMatrix hessian =
-      x.transpose() * fitted->working_weights.asDiagonal() * x + penalty;
+  const RowMatrix hessian = x.transpose() * fitted->working_weights.asDiagonal() * x + penalty;
   EXPECT_TRUE((fitted->chol_factor * fitted->chol_factor.transpose()).isApprox(hessian, 1e-12));
 }
 
@@ -139,12 +139,13 @@ TEST_F(OcatNewton, FloorsTheCurvatureOfSaturatedObservations) {
 // parameter and leaves β̂ unchanged.
 TEST_F(OcatNewton, DoubledPriorWeightsActLikeHalfTheSmoothingParameter) {
   const Vector doubled = Vector::Constant(data_.y.size(), 2.0);
-  const InnerData weighted{design_.model_matrix, data_.y,
+  const InnerData weighted{design_.model_matrix,
+                           data_.y,
                            {doubled.data(), static_cast<std::size_t>(doubled.size())},
                            penalties_};
   const auto with_weights = ocat_newton_fit(weighted, 4, thresholds_, rho_, {});
-  const auto halved = ocat_newton_fit(inner(), 4, thresholds_,
-                                      Vector::Constant(1, rho_(0) - std::log(2.0)), {});
+  const auto halved =
+      ocat_newton_fit(inner(), 4, thresholds_, Vector::Constant(1, rho_(0) - std::log(2.0)), {});
   ASSERT_TRUE(with_weights.has_value() && halved.has_value());
   EXPECT_TRUE(with_weights->beta.isApprox(halved->beta, 1e-8));
   EXPECT_NEAR(with_weights->deviance, 2.0 * halved->deviance, 1e-8 * halved->deviance);

@@ -26,10 +26,10 @@ Vector penalised_score(const RowMatrix& x, const RowMatrix& penalty, const Inner
 }
 
 TEST(Pirls, SatisfiesThePenalisedScoreEquations) {
-  const std::array cases = {
-      FamilyCase{"poisson", FamilyKind::Poisson}, FamilyCase{"bernoulli", FamilyKind::Bernoulli},
-      FamilyCase{"gamma", FamilyKind::Gamma},
-      FamilyCase{"inverse gaussian", FamilyKind::InverseGaussian}};
+  const std::array cases = {FamilyCase{"poisson", FamilyKind::Poisson},
+                            FamilyCase{"bernoulli", FamilyKind::Bernoulli},
+                            FamilyCase{"gamma", FamilyKind::Gamma},
+                            FamilyCase{"inverse gaussian", FamilyKind::InverseGaussian}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     const auto data = testing::simulate(c.kind, 400);
@@ -85,9 +85,9 @@ TEST(Pirls, HonoursIterationCaps) {
   EXPECT_TRUE(full->converged);
   EXPECT_GE(full->n_iter, 2U);
   // The factor is that of XᵀWX + S_λ with the ridge.
-  const RowMatrix hessian = design.model_matrix.transpose() *
-                                full->working_weights.asDiagonal() * design.model_matrix +
-                            penalty_sum(penalties, rho);
+  const RowMatrix hessian =
+      design.model_matrix.transpose() * full->working_weights.asDiagonal() * design.model_matrix +
+      penalty_sum(penalties, rho);
   const RowMatrix rebuilt = full->chol_factor * full->chol_factor.transpose();
   EXPECT_LT((rebuilt - hessian).norm(), 1e-9 * hessian.norm());
 }

@@ -24,8 +24,8 @@ RowMatrix uniform_covariates(Eigen::Index n, Eigen::Index d, unsigned seed) {
 }
 
 Design tensor_design(const RowMatrix& x) {
-  return *build_additive_design(x, {TermSpec{CrTermSpec{0, 6}},
-                                    TermSpec{TensorTermSpec{1, 2, 5, 4}}});
+  return *build_additive_design(x,
+                                {TermSpec{CrTermSpec{0, 6}}, TermSpec{TensorTermSpec{1, 2, 5, 4}}});
 }
 
 // Dense reference: sum of ln of the r_B largest eigenvalues of S_B = Σ λ_j S_j.
@@ -54,7 +54,8 @@ TEST(PenaltyLogDet, GroupsSharedColumnsAndMatchesDenseReference) {
   Vector rho(3);
   rho << 0.3, -1.0, 2.0;
   const auto value = log_det.evaluate(rho);
-  const double expected = static_cast<double>(design.penalties[0].rank) * rho(0) + design.penalties[0].log_pdet +
+  const double expected = static_cast<double>(design.penalties[0].rank) * rho(0) +
+                          design.penalties[0].log_pdet +
                           dense_log_pdet(design.penalties, rho, 1, 2, 16);
   EXPECT_NEAR(value.log_det, expected, 1e-9 * std::abs(expected));
   for (Eigen::Index j = 0; j < 3; ++j) {
@@ -92,7 +93,8 @@ TEST(TensorScore, IsBoundedAlongTheDiagonalAndItsGradientIsExact) {
   const RowMatrix x = uniform_covariates(400, 3, 9);
   Vector y(400);
   for (Eigen::Index i = 0; i < 400; ++i) {
-    y(i) = std::sin(3.0 * x(i, 0)) + x(i, 1) * x(i, 2) + 0.1 * std::cos(17.0 * static_cast<double>(i));
+    y(i) =
+        std::sin(3.0 * x(i, 0)) + x(i, 1) * x(i, 2) + 0.1 * std::cos(17.0 * static_cast<double>(i));
   }
   Design design = tensor_design(x);
   const ScoreContext context = make_score_context(FamilyKind::Gaussian, design, y, {});

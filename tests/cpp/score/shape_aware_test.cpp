@@ -28,14 +28,12 @@ double log_det_of(const InnerFit& fit) {
 // The Tweedie score at ϑ′ with the fit at ϑ held fixed (log det A, μ, b), written out
 // independently of the score code: V = ½·log det A + (D(p′; y, μ) + λ′b)/(2φ′)
 // − (M_p/2)·ln(2πφ′) − ½·(r·ρ′ + ℓ) − Σ_i ls(y_i; p′, φ′).
-double frozen_tweedie_score(const ScoreContext& context, const InnerFit& fit,
-                            const Vector& joint) {
+double frozen_tweedie_score(const ScoreContext& context, const InnerFit& fit, const Vector& joint) {
   const TweedieParams params = tweedie_params_from(joint(1), joint(2));
   const double lambda = std::exp(joint(0));
   const double quadratic = fit.beta.dot(context.penalties[0] * fit.beta);
-  const double deviance_at =
-      deviance(PirlsFamily{.kind = FamilyKind::Tweedie, .power = params.power}, context.y,
-               fit.mu, {});
+  const double deviance_at = deviance(
+      PirlsFamily{.kind = FamilyKind::Tweedie, .power = params.power}, context.y, fit.mu, {});
   double saturated = 0.0;
   for (const double y : context.y) {
     saturated += tweedie_log_density_saturated(params.power, params.phi, y);
@@ -232,8 +230,7 @@ TEST(EvalGradFrozenBetaDeathTest, IsAFaultForAFamilyWithoutAnalyticGradient) {
   const ScoreContext context = context_for(FamilyKind::NegBin, data, 5);
   const NegBinShape family;
   const FrozenFit frozen{data.y, 1.0, 1.0, 1.0};
-  EXPECT_DEATH(
-      { (void)eval_grad_frozen_beta(context, family, Vector{{0.0, 0.0}}, frozen); }, "");
+  EXPECT_DEATH({ (void)eval_grad_frozen_beta(context, family, Vector{{0.0, 0.0}}, frozen); }, "");
 }
 
 }  // namespace

@@ -46,8 +46,7 @@ TEST(KrelmError, DisplayAndDebugTexts) {
   EXPECT_EQ(not_converged(50, 0.00123).display(),
             "solver did not converge after 50 iterations (last grad norm = 1.230e-3)");
   EXPECT_EQ(invalid_parameter("bad").debug(), "InvalidParameter(\"bad\")");
-  EXPECT_EQ(lapack_failure_text(3),
-            "Computational failure in LAPACK subroutine: return_code = 3");
+  EXPECT_EQ(lapack_failure_text(3), "Computational failure in LAPACK subroutine: return_code = 3");
   EXPECT_EQ(lapack_failure_text(-4), "Invalid value for LAPACK subroutine 4-th argument");
 }
 

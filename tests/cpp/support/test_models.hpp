@@ -58,8 +58,6 @@ inline Simulated simulate(FamilyKind family, Eigen::Index n, unsigned seed = 11)
   return data;
 }
 
-inline Design cr_design_of(const RowMatrix& x, std::size_t k) {
-  return *build_cr_design(x, k);
-}
+inline Design cr_design_of(const RowMatrix& x, std::size_t k) { return *build_cr_design(x, k); }
 
 }  // namespace krelm::testing

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <string_view>
@@ -25,14 +25,41 @@ namespace {
 using testing::frame_around;
 using testing::value_end;
 
-constexpr std::array<std::string_view, 22> replacement_numbers = {
-    "0",   "1",    "2",     "3",       "-1",     "1e18", "1000000000000000000", "1e400", "-0.0",
-    "1.5", "null", "true",  "\"cr\"",  "[]",     "{}",   "18446744073709551615",
-    "18446744073709551616", "4.9e-324", "1e-400", "9223372036854775808", "[0]", "5e-324"};
+constexpr std::array<std::string_view, 22> replacement_numbers = {"0",
+                                                                  "1",
+                                                                  "2",
+                                                                  "3",
+                                                                  "-1",
+                                                                  "1e18",
+                                                                  "1000000000000000000",
+                                                                  "1e400",
+                                                                  "-0.0",
+                                                                  "1.5",
+                                                                  "null",
+                                                                  "true",
+                                                                  "\"cr\"",
+                                                                  "[]",
+                                                                  "{}",
+                                                                  "18446744073709551615",
+                                                                  "18446744073709551616",
+                                                                  "4.9e-324",
+                                                                  "1e-400",
+                                                                  "9223372036854775808",
+                                                                  "[0]",
+                                                                  "5e-324"};
 
-constexpr std::array<std::string_view, 12> replacement_dims = {
-    "",     "0",   "1",       "3,3",  "2,2,2",  "1000000000000000000", "0,18446744073709551615",
-    "4294967296,4294967296", "14",  "14,14", "5",   "-1"};
+constexpr std::array<std::string_view, 12> replacement_dims = {"",
+                                                               "0",
+                                                               "1",
+                                                               "3,3",
+                                                               "2,2,2",
+                                                               "1000000000000000000",
+                                                               "0,18446744073709551615",
+                                                               "4294967296,4294967296",
+                                                               "14",
+                                                               "14,14",
+                                                               "5",
+                                                               "-1"};
 
 constexpr std::array<std::string_view, 11> replacement_strings = {
     "cr", "re", "cr_stable", "additive", "tensor", "spline", "Log", "Logit", "Identity", "", "\\u"};
@@ -70,8 +97,7 @@ class FrameDamager {
     std::vector<std::size_t> starts;
     for (std::size_t i = 1; i < body.size(); ++i) {
       const char before = body[i - 1];
-      if ((before == ':' || before == '[' || (before == ',' && body[i] != '"')) &&
-          body[i] != ']') {
+      if ((before == ':' || before == '[' || (before == ',' && body[i] != '"')) && body[i] != ']') {
         starts.push_back(i);
       }
     }
@@ -202,9 +228,8 @@ class FrameDamager {
     const std::string dims = body.substr(dims_start, dims_end - dims_start);
     const std::size_t comma = dims.find(',');
     const std::size_t rows = std::strtoull(dims.c_str(), nullptr, 10);
-    const std::size_t cols = comma == std::string::npos
-                                 ? 1
-                                 : std::strtoull(dims.c_str() + comma + 1, nullptr, 10);
+    const std::size_t cols =
+        comma == std::string::npos ? 1 : std::strtoull(dims.c_str() + comma + 1, nullptr, 10);
     const std::size_t values_start = data_start + 8;
     const std::size_t values_end = body.find(']', values_start);
     if (values_end == std::string::npos) {
@@ -227,9 +252,9 @@ class FrameDamager {
     }
     const std::size_t new_rows = grow ? rows + 1 : rows - 1;
     body.replace(values_start, values_end - values_start, new_values);
-    body.replace(dims_start, dims_end - dims_start,
-                 std::to_string(new_rows) +
-                     (comma == std::string::npos ? "" : "," + std::to_string(cols)));
+    body.replace(
+        dims_start, dims_end - dims_start,
+        std::to_string(new_rows) + (comma == std::string::npos ? "" : "," + std::to_string(cols)));
     return body;
   }
 
@@ -351,11 +376,11 @@ TEST(PersistenceDamagedFrames, EveryDamagedFrameLoadsConsistentlyOrIsRefused) {
     }
   }
   // The damage must reach every stage, or the test proves little.
-  const std::string summary =
-      "loaded " + std::to_string(tally.loaded) + " (rebuilt " + std::to_string(tally.rebuilt) +
-      "), JSON failures " + std::to_string(tally.json_failures) + ", inconsistent " +
-      std::to_string(tally.inconsistent) + ", header failures " +
-      std::to_string(tally.header_failures);
+  const std::string summary = "loaded " + std::to_string(tally.loaded) + " (rebuilt " +
+                              std::to_string(tally.rebuilt) + "), JSON failures " +
+                              std::to_string(tally.json_failures) + ", inconsistent " +
+                              std::to_string(tally.inconsistent) + ", header failures " +
+                              std::to_string(tally.header_failures);
   EXPECT_GT(tally.loaded, frames / 50) << summary;
   EXPECT_GT(tally.rebuilt, frames / 100) << summary;
   EXPECT_GT(tally.json_failures, frames / 4) << summary;

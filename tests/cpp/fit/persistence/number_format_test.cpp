@@ -43,8 +43,7 @@ TEST(PersistenceNumberFormat, WritesPositionalNearUnityAndScientificElsewhere) {
       WrittenCase{"1e-6 switches to an exponent", 1e-6, "1e-6"},
       WrittenCase{"negative exponent with fraction digits", 1.5e-7, "1.5e-7"},
       WrittenCase{"negative scientific", -2.5e-10, "-2.5e-10"},
-      WrittenCase{"largest double", std::numeric_limits<double>::max(),
-                  "1.7976931348623157e+308"},
+      WrittenCase{"largest double", std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
       WrittenCase{"smallest subnormal", std::numeric_limits<double>::denorm_min(), "5e-324"},
       WrittenCase{"shortest round trip, not 17 digits", 0.1, "0.1"},
       WrittenCase{"NaN", std::numeric_limits<double>::quiet_NaN(), "null"},
@@ -65,8 +64,8 @@ TEST(PersistenceNumberFormat, EveryFiniteDoubleReadsBackBitForBit) {
   int checked = 0;
   for (int i = 0; i < 200000; ++i) {
     // Alternate uniformly random bit patterns (all exponents) with subnormals.
-    const std::uint64_t pattern = i % 4 == 0 ? small_bits(rng) | (bits(rng) & (1ULL << 63))
-                                             : bits(rng);
+    const std::uint64_t pattern =
+        i % 4 == 0 ? small_bits(rng) | (bits(rng) & (1ULL << 63)) : bits(rng);
     const double x = std::bit_cast<double>(pattern);
     if (!std::isfinite(x)) {
       continue;
@@ -128,8 +127,7 @@ TEST(PersistenceNumberFormat, RefusesOverflowAndNonIntegersInUnsignedFields) {
                   "invalid type: floating point, expected u64"},
       RefusedCase{"unsigned with exponent", "5e0", true,
                   "invalid type: floating point, expected u64"},
-      RefusedCase{"negative unsigned", "-5", true,
-                  "invalid value: negative integer, expected u64"},
+      RefusedCase{"negative unsigned", "-5", true, "invalid value: negative integer, expected u64"},
       RefusedCase{"negative zero unsigned", "-0", true,
                   "invalid value: negative integer, expected u64"},
   };

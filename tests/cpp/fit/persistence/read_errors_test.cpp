@@ -86,8 +86,8 @@ std::vector<ErrorCase> header_cases() {
       {"version is read as all four bytes", with_header_byte(frame, 8, 1),
        "FittedGam::deserialize: unsupported format_version=16777217 (this build expects 1). "
        "Re-serialize with a matching krelm release, or roll a migration."},
-      {"bad version is reported before a truncated body",
-       frame_around(small_body, 2).substr(0, 20), unsupported_2},
+      {"bad version is reported before a truncated body", frame_around(small_body, 2).substr(0, 20),
+       unsupported_2},
       {"length overflows with the header", with_length(frame, UINT64_MAX),
        "FittedGam::deserialize: length overflow"},
       {"largest length that does not overflow", with_length(frame, UINT64_MAX - 17),
@@ -105,8 +105,8 @@ std::vector<ErrorCase> document_cases() {
   const auto add = [&cases](std::string label, const Edit& e, const std::string& detail) {
     cases.push_back({std::move(label), frame_around(e.body), json_failure(e.position, detail)});
   };
-  const auto add_body = [&cases](std::string label, const std::string& body,
-                                 std::size_t position, const std::string& detail) {
+  const auto add_body = [&cases](std::string label, const std::string& body, std::size_t position,
+                                 const std::string& detail) {
     cases.push_back({std::move(label), frame_around(body), json_failure(position, detail)});
   };
   const std::size_t d = small_body.size();
@@ -135,8 +135,8 @@ std::vector<ErrorCase> document_cases() {
       "unknown variant `spline`, expected one of `cr`, `re`, `cr_stable`, `additive`, `tensor`");
   add("predictor without kind", edit(R"("kind":"re",)", "", R"("levels":[1.0,2.0]})"),
       "missing field `kind`");
-  add("kind given twice", edit(R"("kind":"re",)", R"("kind":"re","kind":"re",)",
-                               R"("kind":"re","kind":)"),
+  add("kind given twice",
+      edit(R"("kind":"re",)", R"("kind":"re","kind":"re",)", R"("kind":"re","kind":)"),
       "duplicate field `kind`");
   add("kind not a string", edit(R"("kind":"re")", R"("kind":3)"),
       "invalid type: number, expected a predictor kind");
@@ -146,8 +146,8 @@ std::vector<ErrorCase> document_cases() {
       "duplicate field `n`");
   add("record field missing", edit(R"("n_iters":3,)", "", small_body.substr(d - 2)),
       "missing field `n_iters`");
-  add("unknown key inside an array object", edit(R"("rho":{"v":1,)", R"("rho":{"w":0,"v":1,)",
-                                                 R"("rho":{"w":)"),
+  add("unknown key inside an array object",
+      edit(R"("rho":{"v":1,)", R"("rho":{"w":0,"v":1,)", R"("rho":{"w":)"),
       "unknown field `w`, expected one of `v`, `dim`, `data`");
   add("array object field given twice",
       edit(R"("rho":{"v":1,)", R"("rho":{"v":1,"v":1,)", R"("rho":{"v":1,"v":)"),
@@ -207,10 +207,10 @@ std::vector<ErrorCase> document_cases() {
 
   // 127 arrays inside the record object reach the 128 cap; one more is refused.
   const std::string at_cap = std::string(127, '[') + std::string(127, ']');
-  cases.push_back({"nesting exactly at the cap is read",
-                   frame_around(replace_once(small_body, R"("n":10,)",
-                                             R"("skip":)" + at_cap + R"(,"n":10,)")),
-                   ""});
+  cases.push_back(
+      {"nesting exactly at the cap is read",
+       frame_around(replace_once(small_body, R"("n":10,)", R"("skip":)" + at_cap + R"(,"n":10,)")),
+       ""});
   const Edit deep = edit(R"("n":10,)", R"("skip":)" + std::string(100000, '[') + R"(,"n":10,)",
                          R"("skip":)" + std::string(128, '['));
   add("nesting beyond the cap, without exhausting the stack", deep, "recursion limit exceeded");

@@ -103,9 +103,8 @@ TEST(PersistenceRoundTrip, NonFiniteValuesReadBackAsNaN) {
   fit.scale = std::numeric_limits<double>::quiet_NaN();
   fit.reml_value = std::numeric_limits<double>::infinity();
   fit.vcov(3, 4) = -std::numeric_limits<double>::infinity();
-  auto& re = std::get<RePredictor>(std::get<AdditivePredictor>(fit.predictor.value)
-                                       .term_predictors[1]
-                                       .value);
+  auto& re = std::get<RePredictor>(
+      std::get<AdditivePredictor>(fit.predictor.value).term_predictors[1].value);
   re.levels[0] = std::numeric_limits<double>::quiet_NaN();
   const std::string frame = frame_of(fit);
   const auto loaded = deserialize_fit(frame);

@@ -42,16 +42,14 @@ inline RowMatrix sample_matrix(std::mt19937_64& rng, Eigen::Index rows, Eigen::I
   return m;
 }
 
-inline Vector increasing_knots(Eigen::Index k) {
-  return Vector::LinSpaced(k, -1.5, 2.25);
-}
+inline Vector increasing_knots(Eigen::Index k) { return Vector::LinSpaced(k, -1.5, 2.25); }
 
 inline CrPredictor sample_cr(std::mt19937_64& rng, Eigen::Index k) {
   return {increasing_knots(k), sample_matrix(rng, k, k - 1)};
 }
 
-inline TensorPredictor sample_tensor(std::mt19937_64& rng, std::uint64_t col_a,
-                                     std::uint64_t col_b, Eigen::Index k_a, Eigen::Index k_b) {
+inline TensorPredictor sample_tensor(std::mt19937_64& rng, std::uint64_t col_a, std::uint64_t col_b,
+                                     Eigen::Index k_a, Eigen::Index k_b) {
   TensorPredictor tensor;
   tensor.col_a = col_a;
   tensor.col_b = col_b;
@@ -97,8 +95,7 @@ inline FittedGam sample_re_fit(std::uint64_t seed = 2) {
 
 inline FittedGam sample_cr_stable_fit(std::uint64_t seed = 3) {
   std::mt19937_64 rng(seed);
-  CrStablePredictor stable{increasing_knots(4), sample_matrix(rng, 4, 3),
-                           sample_matrix(rng, 3, 3)};
+  CrStablePredictor stable{increasing_knots(4), sample_matrix(rng, 4, 3), sample_matrix(rng, 3, 3)};
   FittedGam fit = sample_fit(rng, Predictor{std::move(stable)}, 4, 1);
   fit.converged = false;
   fit.shape_params = Vector{{0.5, -2.0}};
