@@ -12,6 +12,7 @@
 #include "../score/envelope.hpp"
 #include "../score/score_context.hpp"
 #include "data_checks.hpp"
+#include "fit_record.hpp"
 #include "post_fit.hpp"
 
 namespace krelm {
@@ -88,15 +89,9 @@ Expected<FittedGam> fit_glm(FamilyKind family, Design design, std::size_t x_rows
   result.scale = scale_of(context, *fit, outer->rho, result.edf_total);
   result.vcov = posterior_covariance(inverse, result.scale);
   result.beta = std::move(fit->beta);
-  result.rho = outer->rho;
-  result.lambda = outer->rho.unaryExpr([](double v) { return std::exp(v); });
-  result.n = x_rows;
-  result.n_iters = outer->iters;
-  result.reml_value = outer->value;
+  record_search(result, outer->rho, outer->iters, outer->value, x_rows);
   const bool inner_converged = family == FamilyKind::Gaussian || fit->converged;
-  // Never report success on a broken result.
-  const bool finite = result.beta.array().isFinite().all() && std::isfinite(result.reml_value);
-  result.converged = outer->converged && inner_converged && finite;
+  result.converged = outer->converged && inner_converged && record_is_finite(result);
   result.predictor = std::move(design.predictor);
   result.link_kind = link_kind_of(family);
   result.shape_params = Vector(0);

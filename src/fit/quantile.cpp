@@ -14,6 +14,7 @@
 #include "../products.hpp"
 #include "../score/envelope.hpp"
 #include "data_checks.hpp"
+#include "fit_record.hpp"
 #include "post_fit.hpp"
 
 namespace krelm {
@@ -181,14 +182,8 @@ Expected<FittedGam> fit_quantile(double tau, double sigma, double lambda, Design
   result.scale = tuned.sigma;
   result.vcov = posterior_covariance(inverse, tuned.sigma);
   result.beta = std::move(fit->beta);
-  result.rho = outer->rho;
-  result.lambda = outer->rho.unaryExpr([](double v) { return std::exp(v); });
-  result.n = x_rows;
-  result.n_iters = outer->iters;
-  result.reml_value = outer->value;
-  // Never report success on a broken result.
-  const bool finite = result.beta.array().isFinite().all() && std::isfinite(result.reml_value);
-  result.converged = outer->converged && fit->converged && finite;
+  record_search(result, outer->rho, outer->iters, outer->value, x_rows);
+  result.converged = outer->converged && fit->converged && record_is_finite(result);
   result.predictor = std::move(design.predictor);
   result.link_kind = LinkKind::Identity;
   result.shape_params = Vector(0);

@@ -14,6 +14,7 @@
 #include "../internal_fault.hpp"
 #include "../score/shape_families.hpp"
 #include "data_checks.hpp"
+#include "fit_record.hpp"
 #include "post_fit.hpp"
 
 namespace krelm {
@@ -148,15 +149,9 @@ FittedGam joint_fit_record(const ScoreContext& context, JointFit&& joint, double
   result.scale = scale;
   result.vcov = posterior_covariance(inverse, scale);
   result.beta = std::move(joint.fit.beta);
-  result.rho = rho;
-  result.lambda = rho.unaryExpr([](double v) { return std::exp(v); });
+  record_search(result, rho, joint.outer.iters, joint.outer.value, x_rows);
   result.shape_params = estimate.tail(estimate.size() - 1);
-  result.n = x_rows;
-  result.n_iters = joint.outer.iters;
-  result.reml_value = joint.outer.value;
-  // Never report success on a broken result.
-  const bool finite = result.beta.array().isFinite().all() && std::isfinite(result.reml_value) &&
-                      estimate.array().isFinite().all();
+  const bool finite = record_is_finite(result) && estimate.array().isFinite().all();
   result.converged = joint.outer.converged && joint.fit.converged && finite;
   result.predictor = std::move(predictor);
   result.link_kind = link_kind;
