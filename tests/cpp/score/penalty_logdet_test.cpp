@@ -23,6 +23,17 @@ RowMatrix uniform_covariates(Eigen::Index n, Eigen::Index d, unsigned seed) {
   return x;
 }
 
+// (f(ρ + h·e_j) − f(ρ − h·e_j))/(2h) with h = 1e-5.
+template <class Function>
+double central_difference(const Function& f, const Vector& rho, Eigen::Index j) {
+  const double h = 1e-5;
+  Vector plus = rho;
+  plus(j) += h;
+  Vector minus = rho;
+  minus(j) -= h;
+  return (f(plus) - f(minus)) / (2 * h);
+}
+
 Design tensor_design(const RowMatrix& x) {
   return *build_additive_design(x,
                                 {TermSpec{CrTermSpec{0, 6}}, TermSpec{TensorTermSpec{1, 2, 5, 4}}});
@@ -59,13 +70,8 @@ TEST(PenaltyLogDet, GroupsSharedColumnsAndMatchesDenseReference) {
                           dense_log_pdet(design.penalties, rho, 1, 2, 16);
   EXPECT_NEAR(value.log_det, expected, 1e-9 * std::abs(expected));
   for (Eigen::Index j = 0; j < 3; ++j) {
-    const double h = 1e-5;
-    Vector plus = rho;
-    plus(j) += h;
-    Vector minus = rho;
-    minus(j) -= h;
     const double difference =
-        (log_det.evaluate(plus).log_det - log_det.evaluate(minus).log_det) / (2 * h);
+        central_difference([&](const Vector& at) { return log_det.evaluate(at).log_det; }, rho, j);
     EXPECT_NEAR(value.derivative(j), difference, 1e-6 * std::max(1.0, std::abs(difference)));
   }
 }
@@ -113,13 +119,8 @@ TEST(TensorScore, IsBoundedAlongTheDiagonalAndItsGradientIsExact) {
   rho << 0.5, 1.0, -0.5;
   const auto score = laml_score(context, rho);
   for (Eigen::Index j = 0; j < 3; ++j) {
-    const double h = 1e-5;
-    Vector plus = rho;
-    plus(j) += h;
-    Vector minus = rho;
-    minus(j) -= h;
-    const double difference =
-        (laml_score(context, plus)->value - laml_score(context, minus)->value) / (2 * h);
+    const double difference = central_difference(
+        [&](const Vector& at) { return laml_score(context, at)->value; }, rho, j);
     EXPECT_NEAR(score->gradient(j), difference, 1e-6 * std::max(1.0, std::abs(difference)));
   }
 }
